@@ -1,0 +1,9 @@
+// The library's load and unload hooks. The platform layer calls them from the shared library's
+// constructor and destructor, which stand in for a DLL entry point; the runtime defines them.
+#pragma once
+
+// Process attach: returns 0 when the unit is usable, nonzero when it is not (the failure is
+// remembered by the runtime; a constructor cannot make the load itself fail).
+int RuntimeProcessAttach(void);
+// Process detach: releases what the calling thread and the process hold.
+void RuntimeProcessDetach(void);

@@ -1,0 +1,41 @@
+// The one layer that knows the operating system. Everything above it calls these functions
+// instead of POSIX directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Thread-local slot ------------------------------------------------------------------------
+// One pointer per thread. `onThreadExit` runs when a thread that holds a non-null value ends
+// (the slot's value is already null by then).
+typedef void (*PlatformThreadExit)(void* value);
+
+int PlatformSlotCreate(PlatformThreadExit onThreadExit);  // 0 ok, -1 no slot available
+void PlatformSlotDelete(void);
+int PlatformSlotCreated(void);  // 1 while a slot exists
+void* PlatformSlotGet(void);    // null without a slot
+int PlatformSlotSet(void* value);  // 0 ok, -1 without a slot or on failure
+
+// ---- Lock ------------------------------------------------------------------------------------
+struct PlatformLock;
+PlatformLock* PlatformLockCreate(void);  // null when it cannot be created
+void PlatformLockEnter(PlatformLock* lock);
+void PlatformLockLeave(PlatformLock* lock);
+void PlatformLockDelete(PlatformLock* lock);
+
+// ---- The unit's own file ---------------------------------------------------------------------
+// Writes the absolute path of the shared object that holds this code into `buffer` (size
+// bytes, always terminated). Returns the length, or -1 when it cannot be found or does not fit.
+int PlatformModulePath(char* buffer, size_t size);
+
+// ---- Library loading -------------------------------------------------------------------------
+void* PlatformLibraryOpen(const char* path);  // null on failure
+void* PlatformLibrarySymbol(void* library, const char* name);
+int PlatformLibraryClose(void* library);  // 0 ok
+const char* PlatformLibraryError(void);   // last loader error text, never null
+
+// ---- Clock -----------------------------------------------------------------------------------
+// Processor time of the process in milliseconds (what the runtime's timers measure).
+double PlatformProcessMilliseconds(void);
+// Monotonic wall-clock milliseconds.
+uint64_t PlatformWallMilliseconds(void);

@@ -1,0 +1,163 @@
+#include "fmu_host.h"
+
+#include <dlfcn.h>
+#include <elf.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "exported_functions.h"
+
+namespace {
+
+HostAllocator allocatorState;
+std::mutex allocatorMutex;
+
+// Each block carries its size in front so that live bytes can be counted at free.
+struct BlockHeader {
+  size_t bytes;
+  size_t magic;
+};
+constexpr size_t kMagic = 0x51756e7a656cULL;
+
+extern "C" void* hostAllocate(size_t nobj, size_t size) {
+  std::lock_guard<std::mutex> guard(allocatorMutex);
+  HostAllocator& a = allocatorState;
+  ++a.calls;
+  if (a.failAt != 0 && a.calls == a.failAt) return nullptr;
+  if (size != 0 && nobj > (static_cast<size_t>(-1) - sizeof(BlockHeader)) / size) return nullptr;
+  size_t bytes = nobj * size;
+  auto* header = static_cast<BlockHeader*>(malloc(sizeof(BlockHeader) + (bytes ? bytes : 1)));
+  if (!header) return nullptr;
+  header->bytes = bytes;
+  header->magic = kMagic;
+  void* block = header + 1;
+  memset(block, a.poison ? 0xAB : 0, bytes);
+  ++a.allocations;
+  ++a.liveBlocks;
+  a.liveBytes += static_cast<long long>(bytes);
+  return block;
+}
+
+extern "C" void hostFree(void* block) {
+  if (!block) return;
+  std::lock_guard<std::mutex> guard(allocatorMutex);
+  auto* header = static_cast<BlockHeader*>(block) - 1;
+  if (header->magic != kMagic) {
+    fprintf(stderr, "test host: freeMemory of a block it did not allocate\n");
+    abort();
+  }
+  header->magic = 0;
+  HostAllocator& a = allocatorState;
+  ++a.frees;
+  --a.liveBlocks;
+  a.liveBytes -= static_cast<long long>(header->bytes);
+  free(header);
+}
+
+extern "C" void hostLogger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
+                           fmi2String category, fmi2String message, ...) {
+  auto* callbacks = static_cast<HostCallbacks*>(env);
+  char text[16384];
+  text[0] = '\0';
+  if (message) {
+    va_list args;
+    va_start(args, message);
+    vsnprintf(text, sizeof text, message, args);
+    va_end(args);
+  }
+  if (callbacks) {
+    callbacks->log.push_back(
+        LogRecord{status, category ? category : "<null>", instanceName ? instanceName : "<null>", text});
+  }
+}
+
+extern "C" void hostStepFinished(fmi2ComponentEnvironment env, fmi2Status) {
+  if (env) ++static_cast<HostCallbacks*>(env)->stepFinishedCalls;
+}
+
+}  // namespace
+
+HostAllocator& hostAllocator() { return allocatorState; }
+
+void resetHostAllocator() {
+  std::lock_guard<std::mutex> guard(allocatorMutex);
+  allocatorState = HostAllocator{};
+}
+
+HostCallbacks::HostCallbacks()
+    : functions_{hostLogger, hostAllocate, hostFree, nullptr, this},
+      withStepFinished_{hostLogger, hostAllocate, hostFree, hostStepFinished, this} {}
+
+std::vector<std::string> HostCallbacks::texts() const {
+  std::vector<std::string> result;
+  for (const LogRecord& r : log) result.push_back(r.text);
+  return result;
+}
+
+bool HostCallbacks::contains(const std::string& part) const {
+  for (const LogRecord& r : log)
+    if (r.text.find(part) != std::string::npos) return true;
+  return false;
+}
+
+FmuLibrary::FmuLibrary(const char* path) {
+  handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) {
+    const char* e = dlerror();
+    error_ = e ? e : "dlopen failed";
+    return;
+  }
+#define FMU_HOST_RESOLVE(name, ret, params) name = reinterpret_cast<name##TYPE>(dlsym(handle_, #name));
+  FMI2_FUNCTIONS(FMU_HOST_RESOLVE)
+#undef FMU_HOST_RESOLVE
+}
+
+FmuLibrary::~FmuLibrary() {
+  if (handle_) dlclose(handle_);
+}
+
+const std::vector<std::string>& allFmi2FunctionNames() {
+  static const std::vector<std::string> names = {
+#define FMU_HOST_NAME(name, ret, params) #name,
+      FMI2_FUNCTIONS(FMU_HOST_NAME)
+#undef FMU_HOST_NAME
+  };
+  return names;
+}
+
+const std::vector<std::string>& builtFmi2FunctionNames() {
+  static const std::vector<std::string> names = {QUENZEL_BUILT_FUNCTIONS};
+  return names;
+}
+
+std::vector<std::string> definedDynamicSymbols(const char* path) {
+  std::vector<std::string> names;
+  std::ifstream file(path, std::ios::binary);
+  std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (image.size() < sizeof(Elf64_Ehdr)) return names;
+  const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
+  if (memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 || header->e_ident[EI_CLASS] != ELFCLASS64) return names;
+  if (header->e_shoff + static_cast<size_t>(header->e_shnum) * sizeof(Elf64_Shdr) > image.size()) return names;
+  const auto* sections = reinterpret_cast<const Elf64_Shdr*>(image.data() + header->e_shoff);
+  for (int i = 0; i < header->e_shnum; ++i) {
+    if (sections[i].sh_type != SHT_DYNSYM) continue;
+    const Elf64_Shdr& strings = sections[sections[i].sh_link];
+    const auto* symbols = reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
+    size_t count = sections[i].sh_size / sizeof(Elf64_Sym);
+    for (size_t k = 0; k < count; ++k) {
+      const Elf64_Sym& s = symbols[k];
+      if (s.st_shndx == SHN_UNDEF || s.st_name == 0) continue;
+      int binding = ELF64_ST_BIND(s.st_info);
+      if (binding != STB_GLOBAL && binding != STB_WEAK) continue;
+      names.emplace_back(image.data() + strings.sh_offset + s.st_name);
+    }
+  }
+  return names;
+}
