@@ -4,6 +4,7 @@
 
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "modeldata.h"
@@ -51,10 +52,12 @@ void EnsureRuntimeAttached(void);
 GuardedCallResult GuardedCall(void (*body)(void* context), void* context,
                               ModelData* modelData = nullptr);
 
-// The same for a callable object (it lives in the caller's frame, which the jump does not leave).
+// The same for a callable object or a plain function. The copy it runs lives in this frame, which
+// the jump does not leave.
 template <typename Body>
 GuardedCallResult GuardedCall(Body&& body, ModelData* modelData = nullptr) {
-  using Callable = std::remove_reference_t<Body>;
-  return GuardedCall([](void* context) { (*static_cast<Callable*>(context))(); },
-                     const_cast<void*>(static_cast<const void*>(&body)), modelData);
+  using Callable = std::decay_t<Body>;
+  Callable callable(std::forward<Body>(body));
+  return GuardedCall([](void* context) { (*static_cast<Callable*>(context))(); }, &callable,
+                     modelData);
 }
