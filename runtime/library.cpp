@@ -1,4 +1,5 @@
 // Process attach and detach of the runtime.
+#include "clocale.h"
 #include "entry.h"
 #include "platform.h"
 
@@ -11,4 +12,7 @@ int RuntimeProcessAttach(void) {
   return attachFailed;
 }
 
-void RuntimeProcessDetach(void) { PlatformSlotDelete(); }
+void RuntimeProcessDetach(void) {
+  PlatformSlotDelete();
+  FreeCLocale();
+}
