@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "fmi2.h"
 
@@ -64,8 +65,9 @@ struct ModelInstance {
   double* extraValues2;       // [nExtra2+1] copied with extraValues; no value reference reaches it
   double* nominals;           // [nx+1]  all 1.0
   char** strings;             // [ns+1]  each entry owns a 501-byte buffer; the last is null in a state
-  const char** stringStarts;  // [ns]  the model's String start values, made by the first reset that
-                              //       needs them; the strings belong to the model
+  char** stringStarts;        // [ns]  the model's String start values, made by the first reset that
+                              //       needs them; the strings belong to the model and are never
+                              //       written through this table
   double* previousStates;     // [nx+1] states at the start of fmi2NewDiscreteStates
 
   const fmi2CallbackFunctions* functions;  // the host's record, kept by pointer: it must outlive us
@@ -112,6 +114,10 @@ struct ModelInstance {
                                   // each event-iteration step
   tpl_blob* modelDataBlob;        // owned by the instance and shared by its FMU states
 };
+
+// declare_ fills either table through its one strings parameter: at instantiation the buffers'
+// table, at reset the table of start values.
+static_assert(std::is_same_v<decltype(ModelInstance::strings), decltype(ModelInstance::stringStarts)>);
 
 // The only instance of a model without a per-instance data block; null otherwise. While it is
 // set it is the target of every runtime message.
