@@ -1,4 +1,5 @@
 // Process attach and detach of the runtime.
+#include "clocale.h"
 #include "entry.h"
 #include "platform.h"
 #include "threadblock.h"
@@ -15,4 +16,5 @@ int RuntimeProcessAttach(void) {
 void RuntimeProcessDetach(void) {
   FreeCurrentThreadBlock();
   PlatformSlotDelete();
+  FreeCLocale();
 }

@@ -1,12 +1,12 @@
 #include "timer.h"
 
-#include "platform.h"
+#include "clock.h"
 
 TimerHook timerHook = nullptr;
 
 double ElapsedTime(double* start, unsigned mode) {
   if (timerHook) return timerHook(start, mode);
-  const double now = PlatformProcessMilliseconds();
+  const double now = ClockMilliseconds();
   if (mode) return 0.001 * (now - (start ? *start : 0.0));
   if (start) *start = now;
   return now;
