@@ -29,6 +29,16 @@ void put(int* out, int value) {
   if (out) *out = value;
 }
 
+// The counts every dimension function but the auxiliary one starts with.
+void putVariableCounts(int* nx, int* unused1, int* nu, int* ny, int* nw, int* np) {
+  put(nx, modelStates);
+  put(unused1, 0);
+  put(nu, modelInputs);
+  put(ny, modelOutputs);
+  put(nw, modelAuxiliaries);
+  put(np, modelParameters);
+}
+
 }  // namespace
 
 void setStartValues(double* states, double* parameters, double* inputs) {
@@ -50,32 +60,9 @@ void declare_(double* states, double* parameters, double* inputs, void* strings,
   declareVariables(states, parameters, inputs, strings, qiErr, 0, nullptr);
 }
 
-void getInstanceDimensions(int* nx, int* unused1, int* nu, int* ny, int* nw, int* np, int* ns,
-                           int* ncross, int* nrel, int* unused9, int* unused10, int* nExtra,
-                           int* nExtra2) {
-  put(nx, modelStates);
-  put(unused1, 0);
-  put(nu, modelInputs);
-  put(ny, modelOutputs);
-  put(nw, modelAuxiliaries);
-  put(np, modelParameters);
-  put(ns, modelStrings);
-  put(ncross, modelCrossingPairs);
-  put(nrel, modelRelations);
-  put(unused9, 0);
-  put(unused10, 0);
-  put(nExtra, modelExtraValues);
-  put(nExtra2, modelExtraValues2);
-}
-
 void getDriverDimensions(int* nx, int* unused1, int* nu, int* ny, int* nw, int* np, int* unused6,
                          int* ncross, int* nrel, int* unused9, int* unused10) {
-  put(nx, modelStates);
-  put(unused1, 0);
-  put(nu, modelInputs);
-  put(ny, modelOutputs);
-  put(nw, modelAuxiliaries);
-  put(np, modelParameters);
+  putVariableCounts(nx, unused1, nu, ny, nw, np);
   put(unused6, 0);
   put(ncross, modelCrossingPairs);
   put(nrel, modelRelations);
@@ -83,14 +70,19 @@ void getDriverDimensions(int* nx, int* unused1, int* nu, int* ny, int* nw, int* 
   put(unused10, 0);
 }
 
+void getInstanceDimensions(int* nx, int* unused1, int* nu, int* ny, int* nw, int* np, int* ns,
+                           int* ncross, int* nrel, int* unused9, int* unused10, int* nExtra,
+                           int* nExtra2) {
+  // The driver's counts, the string variables (none) standing in the driver's unused seventh.
+  static_assert(modelStrings == 0, "the seventh driver count is 0");
+  getDriverDimensions(nx, unused1, nu, ny, nw, np, ns, ncross, nrel, unused9, unused10);
+  put(nExtra, modelExtraValues);
+  put(nExtra2, modelExtraValues2);
+}
+
 void getModelDimensions(int* nx, int* unused1, int* nu, int* ny, int* nw, int* np, int* value6,
                         int* unused7, int* unused8) {
-  put(nx, modelStates);
-  put(unused1, 0);
-  put(nu, modelInputs);
-  put(ny, modelOutputs);
-  put(nw, modelAuxiliaries);
-  put(np, modelParameters);
+  putVariableCounts(nx, unused1, nu, ny, nw, np);
   put(value6, 5);
   put(unused7, 0);
   put(unused8, 0);
