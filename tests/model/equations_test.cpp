@@ -250,6 +250,28 @@ TEST_F(Model, OutputDemandAfterAConvergedEventComputesLevelOneOnly) {
   EXPECT_EQ(dx[0], -77);
   EXPECT_EQ(dx[1], -77);
   EXPECT_EQ(w[auxLimiter1Y], -77);
+  // A level already reached is not computed again.
+  u[inputU] = 0.6;
+  ASSERT_EQ(evaluate(demandOutputs, 0.6), 0);
+  EXPECT_EQ(y[outputY], 0.4);
+}
+
+TEST_F(Model, ThresholdChangesOnlyAtAnEvent) {
+  consistentLimits();
+  p[parOutputSelector] = 2;
+  u[inputU] = 0.5;
+  ASSERT_EQ(initialise(), 0);
+  ASSERT_EQ(y[outputY], 1500);
+  // The ramp has passed the threshold, but outside an event the switch keeps its position.
+  level = 0;
+  ASSERT_EQ(evaluate(demandOutputs, 1.5), 0);
+  EXPECT_EQ(w[auxTimeSourceY], 1.5);
+  EXPECT_EQ(w[auxGreaterThresholdY], 0);
+  EXPECT_EQ(y[outputY], 1500);
+  EXPECT_NEAR(q[8], 0.5, 1e-9);  // the crossing functions show the change coming
+  ASSERT_EQ(evaluate(demandEvent, 1.5), 0);
+  EXPECT_EQ(w[auxGreaterThresholdY], 1);
+  EXPECT_EQ(y[outputY], 0.5);
 }
 
 TEST_F(Model, HomotopyPassEndsAfterTheInitialEquations) {

@@ -1,6 +1,7 @@
 // The generated sample clock.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "model.h"

@@ -473,10 +473,11 @@ TEST_F(Driver, ThreadWithoutABlockFailsInAnOrderlyWay) {
 }
 
 TEST_F(Driver, DefaultEntryEvaluatesTheTemplate) {
+  std::unique_ptr<ModelData> saved(new ModelData(modelDataTemplate));
   static ModelData* seen;
   script([](FakePass& p) { seen = p.m; });
   seen = nullptr;
-  int code = demandOutputs;
+  int code = demandInitialize;
   double t = 4;
   int err = 0;
   dsblock_default(&code, &level, &t, states, nullptr, inputs, parameters, nullptr, nullptr,
@@ -484,7 +485,9 @@ TEST_F(Driver, DefaultEntryEvaluatesTheTemplate) {
                   &err);
   EXPECT_EQ(err, 0);
   EXPECT_EQ(seen, &modelDataTemplate);
-  EXPECT_EQ(modelDataTemplate.time, 4);
+  EXPECT_EQ(modelDataTemplate.startTime, 4);
+  EXPECT_EQ(modelDataTemplate.initialisationCount, saved->initialisationCount + 1);
+  modelDataTemplate = *saved;
 }
 
 // ---- Homotopy --------------------------------------------------------------------------------
@@ -578,8 +581,12 @@ TEST_F(Driver, HomotopyFailuresReportWhyTheyStopped) {
     EXPECT_EQ(t.back(), c.lastText);
     int reductions = 0;
     for (const std::string& s : t) reductions += s == reducing;
-    if (c.reductions >= 0) EXPECT_EQ(reductions, c.reductions);
-    if (c.reductions != 0) EXPECT_LE(m->lambdaStep, 1e-4);
+    if (c.reductions >= 0) {
+      EXPECT_EQ(reductions, c.reductions);
+    }
+    if (c.reductions != 0) {
+      EXPECT_LE(m->lambdaStep, 1e-4);
+    }
     EXPECT_EQ(m->homotopyActive, 1);  // a failed homotopy stays where it stopped
   }
   homotopyFails = nullptr;
