@@ -1,14 +1,20 @@
 // Process attach and detach of the runtime.
+#include "clocale.h"
 #include "entry.h"
 #include "platform.h"
+#include "threadblock.h"
 
 namespace {
 int attachFailed = 0;
 }
 
 int RuntimeProcessAttach(void) {
-  attachFailed = PlatformSlotCreate(nullptr) != 0;
+  attachFailed = PlatformSlotCreate(ReleaseThreadBlock) != 0;
   return attachFailed;
 }
 
-void RuntimeProcessDetach(void) { PlatformSlotDelete(); }
+void RuntimeProcessDetach(void) {
+  FreeCurrentThreadBlock();
+  PlatformSlotDelete();
+  FreeCLocale();
+}

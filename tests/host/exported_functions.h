@@ -2,4 +2,4 @@
 #pragma once
 
 #define QUENZEL_BUILT_FUNCTIONS \
-  "fmi2GetTypesPlatform", "fmi2GetVersion"
+  "fmi2GetTypesPlatform", "fmi2GetVersion", "fmi2SetDebugLogging"

@@ -42,3 +42,14 @@ TEST(Library, LoadsAndUnloadsRepeatedly) {
     ASSERT_TRUE(unit.loaded()) << unit.error();
   }
 }
+
+// No instance can be made yet, so only the null component reaches the call here: the call
+// cannot fail, whatever categories it is given.
+TEST(Library, SetDebugLoggingOnANullComponentAnswersOk) {
+  FmuLibrary unit;
+  ASSERT_TRUE(unit.loaded()) << unit.error();
+  ASSERT_NE(unit.fmi2SetDebugLogging, nullptr);
+  const fmi2String categories[] = {"logAll", nullptr};
+  EXPECT_EQ(unit.fmi2SetDebugLogging(nullptr, fmi2True, 0, nullptr), fmi2OK);
+  EXPECT_EQ(unit.fmi2SetDebugLogging(nullptr, fmi2False, 2, categories), fmi2OK);
+}
