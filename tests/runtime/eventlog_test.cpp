@@ -182,7 +182,10 @@ TEST_F(EventLogTest, NoFileWithoutTheEventFlag) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ExpectChildSucceeded(RunInChild([&] {
-      if (c.registered) RegisterLogFlags(c.flags);
+      if (c.registered)
+        RegisterLogFlags(c.flags);
+      else
+        SetContextRecords(nullptr, nullptr);
       for (int code : {-4, -3, -2, -1, 0, 3})
         for (int type : {1, 2, 4, 8}) EventLogRecord(code, 1.0, type, "x", 1, 0.0);
     }));

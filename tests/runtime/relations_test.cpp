@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge.h"
 #include "globalcontext.h"
+#include "guarded_call.h"
 #include "modeldata.h"
 #include "relations.h"
 
@@ -20,48 +20,29 @@ constexpr double cap = 1e-4;
 constexpr int armed = relationStateArmed;
 constexpr int pending = relationStatePending;
 
-struct Message {
-  std::string text;
-  int flush;
-  int level;
-};
-std::vector<Message> messages;
-
-void RecordMessage(const char* text, int flush, int level) {
-  messages.push_back({text, flush, level});
-}
-
 // Records what reaches the host, and registers solver blocks without LogFlags so that no test
 // here writes the event log of the test process.
 class RelationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    messages.clear();
-    previousBridge = GetRuntimeMessageBridge();
-    SetRuntimeMessageBridge(RecordMessage);
     previousReals = GetSolverReals();
     previousInts = GetSolverInts();
     SetContextRecords(solverReals, solverInts);
   }
-  void TearDown() override {
-    SetRuntimeMessageBridge(previousBridge);
-    SetContextRecords(previousReals, previousInts);
-  }
+  void TearDown() override { SetContextRecords(previousReals, previousInts); }
   void ExpectMessages(const char* const* expected) {
     std::vector<std::string> want;
     for (int i = 0; i < 3 && expected[i]; ++i) want.push_back(expected[i]);
-    std::vector<std::string> got;
-    for (const Message& m : messages) {
-      got.push_back(m.text);
+    EXPECT_EQ(recorder.texts(), want);
+    for (const RecordedMessage& m : recorder.messages) {
       EXPECT_EQ(m.level, 0) << m.text;  // information
       EXPECT_EQ(m.flush, 1) << m.text;
     }
-    EXPECT_EQ(got, want);
   }
 
+  RuntimeMessageRecorder recorder;
   double solverReals[solverRealCount] = {};
   int solverInts[solverIntCount] = {};
-  RuntimeMessageBridge previousBridge = nullptr;
   double* previousReals = nullptr;
   int* previousInts = nullptr;
 };
@@ -262,14 +243,14 @@ TEST_F(RelationTest, BandChangeIsAcceptedOnlyInTheAllSectionsPassAfterTheCrossin
   EXPECT_EQ(call(0.02, 0, 1), 0);  // crossed, but not in an all-sections pass
   EXPECT_LT(crossingPair[0], 0.0);
   EXPECT_EQ(eventRequest, 0);
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(recorder.messages.empty());
   EXPECT_EQ(call(0.02, 1, 0), 1);
   EXPECT_EQ(eventRequest, 1);
   EXPECT_EQ(state, armed | 1);
   EXPECT_DOUBLE_EQ(offset, -eps);
   EXPECT_DOUBLE_EQ(crossingPair[0], eps + 0.02);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].text,
+  ASSERT_EQ(recorder.messages.size(), 1u);
+  EXPECT_EQ(recorder.messages[0].text,
             "Expression u > limiter.uMax became true ( (u) - (limiter.uMax) = 0.02 )");
 }
 
@@ -347,7 +328,7 @@ TEST_P(RelationPlainCase, LeavesBooleanOffsetAndEventFlags) {
   const PlainCase& c = GetParam();
   for (int withChangeFlag = 0; withChangeFlag <= 1; ++withChangeFlag) {
     SCOPED_TRACE(withChangeFlag ? "with change flag" : "change flag null");
-    messages.clear();
+    recorder.messages.clear();
     int state = c.state;
     double offset = c.offset;
     double signedEps = 0.0;
@@ -380,9 +361,9 @@ TEST_F(RelationTest, MessagesUseTheCLocale) {
                     crossingPair, 0, 1, 0, logFlagEvents, &eventRequest, relationGreater, 0,
                     &evaluated, cap, 1);
   setlocale(LC_ALL, previous.c_str());
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].text, "Warning: Event epsilon of u > limiter.uMax increased to 2.5e-05.\n");
-  EXPECT_EQ(messages[1].text,
+  ASSERT_EQ(recorder.messages.size(), 2u);
+  EXPECT_EQ(recorder.messages[0].text, "Warning: Event epsilon of u > limiter.uMax increased to 2.5e-05.\n");
+  EXPECT_EQ(recorder.messages[1].text,
             "Expression u > limiter.uMax became true ( (u) - (limiter.uMax) = 7.5e-05 )");
 }
 
@@ -395,8 +376,8 @@ TEST_F(RelationTest, MessageCapsTextsAt400Characters) {
   int eventNeeded = 0;
   EventRelation(longText.c_str(), longExpression.c_str(), &state, &offset, &signedEps, eps, -1e300,
                 0, logFlagEvents, &eventNeeded, nullptr, relationLess, 0, 0, cap, 0);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].text, "Expression " + std::string(400, 'r') + " became true ( " +
+  ASSERT_EQ(recorder.messages.size(), 1u);
+  EXPECT_EQ(recorder.messages[0].text, "Expression " + std::string(400, 'r') + " became true ( " +
                                   std::string(400, 'e') + " = -1e+300 )");
 }
 
