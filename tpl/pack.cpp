@@ -134,28 +134,34 @@ void tpl_walk_element(tpl_map_node* array, uint8_t* data, Visit&& visit) {
   });
 }
 
+uint8_t* tpl_dump_array(tpl_map_node* node, const tpl_array_info* info, uint8_t* position);
+
+// Writes one node's data: values and string pointers from `values`; a blob from its packed
+// tpl_blob and an array from its tpl_array_info, given as `record`.
+uint8_t* tpl_write_node(tpl_map_node* node, const uint8_t* values, const void* record, uint8_t* position) {
+  switch (node->node_type) {
+    case TPL_TYPE_STR:
+      for (int32_t i = 0; i < node->count; ++i)
+        position = tpl_write_string(position, tpl_load_pointer<const char>(values + 8 * i));
+      return position;
+    case TPL_TYPE_BIN: return tpl_write_blob(position, static_cast<const tpl_blob*>(record));
+    case TPL_TYPE_ARY: return tpl_dump_array(node, static_cast<const tpl_array_info*>(record), position);
+    default: {
+      size_t bytes = tpl_value_size(node->node_type) * static_cast<size_t>(node->count);
+      if (bytes == 0) tpl_die("unsupported format character\n");
+      memcpy(position, values, bytes);
+      return position + bytes;
+    }
+  }
+}
+
+// The element count, then each element's children from the pointers and values in its bytes.
 uint8_t* tpl_dump_array(tpl_map_node* node, const tpl_array_info* info, uint8_t* position) {
   position = tpl_write_u32(position, info->element_count);
   for (tpl_array_element* element = info->first_element; element != nullptr; element = element->next) {
     tpl_walk_element(node, element->element_data, [&](tpl_map_node* child, uint8_t* slot) {
-      switch (child->node_type) {
-        case TPL_TYPE_STR:
-          for (int32_t i = 0; i < child->count; ++i)
-            position = tpl_write_string(position, tpl_load_pointer<const char>(slot + 8 * i));
-          return;
-        case TPL_TYPE_BIN:
-          position = tpl_write_blob(position, tpl_load_pointer<const tpl_blob>(slot));
-          return;
-        case TPL_TYPE_ARY:
-          position = tpl_dump_array(child, tpl_load_pointer<const tpl_array_info>(slot), position);
-          return;
-        default: {
-          size_t bytes = tpl_element_slot(child);
-          if (bytes == 0) tpl_die("unsupported format character\n");
-          memcpy(position, slot, bytes);
-          position += bytes;
-        }
-      }
+      bool pointer = child->node_type == TPL_TYPE_BIN || child->node_type == TPL_TYPE_ARY;
+      position = tpl_write_node(child, slot, pointer ? tpl_load_pointer<const void>(slot) : nullptr, position);
     });
   }
   return position;
@@ -214,21 +220,7 @@ void tpl_dump_to_buffer(tpl_map_node* root, uint8_t* buffer, uint64_t size) {
   for (int32_t i = 0; i < info->fixed_length_count; ++i)
     position = tpl_write_u32(position, static_cast<uint32_t>(info->fixed_lengths[i]));
   tpl_walk(root, [&](tpl_map_node* node, uint8_t*, uint8_t* values) {
-    switch (node->node_type) {
-      case TPL_TYPE_STR:
-        for (int32_t i = 0; i < node->count; ++i)
-          position = tpl_write_string(position, tpl_load_pointer<const char>(values + 8 * i));
-        break;
-      case TPL_TYPE_BIN:
-        position = tpl_write_blob(position, static_cast<const tpl_blob*>(node->node_data));
-        break;
-      case TPL_TYPE_ARY: position = tpl_dump_array(node, tpl_array(node), position); break;
-      default: {
-        size_t bytes = tpl_value_size(node->node_type) * static_cast<size_t>(node->count);
-        memcpy(position, values, bytes);
-        position += bytes;
-      }
-    }
+    position = tpl_write_node(node, values, node->node_data, position);
     return true;
   });
 }
