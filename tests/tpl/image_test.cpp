@@ -260,20 +260,4 @@ TEST_F(TplImage, AllMemoryComesFromTheAllocationHooks) {
   tpl_free_map(map);
 }
 
-TEST(TplImageFatal, OutOfMemoryEndsTheProcess) {
-  EXPECT_EXIT(
-      {
-        tpl_hooks.malloc = [](size_t) -> void* { return nullptr; };
-        int32_t i = 0;
-        tpl_map("i", &i);
-      },
-      testing::ExitedWithCode(255), "out of memory\n");
-}
-
-TEST(TplImageFatal, DefaultFatalKeepsTheFirst99Characters) {
-  std::string longText(150, 'x');
-  EXPECT_EXIT(tpl_default_fatal("%s|", longText.c_str()), testing::ExitedWithCode(255),
-              "^" + std::string(99, 'x') + "$");
-}
-
 }  // namespace
