@@ -132,8 +132,6 @@ void setExperimentDefaults(double* solverReals, int* solverInts);
 // The full path of the unit, in a process-wide buffer of 1,000 characters; empty when the code
 // does not run from a library named modelLibraryFileName or the path does not fit.
 char* modulePath(void);
-// Presets the resources folder of the built-in resources function.
-void setResourcesDirectory(const char* folder);
 
 // ---- String variables ----------------------------------------------------------------------
 // The model has modelStringSlots slots of modelStringSlotSize characters in ModelData; a slot

@@ -6,6 +6,8 @@
 // step, E end of pass, D iteration decision, F finish.
 #include "dsblock.h"
 
+#include <climits>
+
 #include "delays.h"
 #include "errorjump.h"
 #include "messages.h"
@@ -30,6 +32,12 @@ void refreshDimensions(void) {
 
 // A count that indexes the record's per-relation tables, held to their capacity.
 int tableCount(int n) { return n < 0 ? 0 : (n > modelRelations ? modelRelations : n); }
+
+// Counters come back with a record restored from a host's image and may hold anything: they
+// stop at the largest int instead of overflowing.
+void increment(int& counter) {
+  if (counter < INT_MAX) ++counter;
+}
 
 const double noTimeEvent = 1e100;
 const int initialIterationLimit = 25;
@@ -152,8 +160,7 @@ void setUpCall(const Call& c) {
   // A fresh initialisation always counts as a parameter change.
   if (m->initial && (m->eventPhase == eventPhaseConverge || m->eventPhase == eventPhaseStartExternal)) {
     m->lastParameterChange = 0;
-    solverInts[solverIntChangeCounter] =
-        static_cast<int>(static_cast<unsigned>(solverInts[solverIntChangeCounter]) + 1u);
+    increment(solverInts[solverIntChangeCounter]);
   }
   m->parametersChanged = m->lastParameterChange != solverInts[solverIntChangeCounter];
   if (m->parametersChanged) *c.levelReached = 0;
@@ -163,7 +170,7 @@ void setUpCall(const Call& c) {
   solverInts[solverIntAllSections] = m->allSections;
   m->status = 0;
   if (m->initial) {
-    m->initialisationCount += 1;
+    increment(m->initialisationCount);
     m->startTime = m->time;
     m->initialisationCall = 1;
     solverInts[solverIntLogFlags] = 0;
@@ -249,7 +256,7 @@ void evaluate(const Call& c) {
       case Stage::countedStart:  // A
         if (m->iterationCounter % 11 == 10) clearRelationsEvaluated(m);
         m->iterateAgain = 0;
-        m->iterationCounter += 1;
+        increment(m->iterationCounter);
         m->eventNeeded = 0;
         m->keepParameterChange = 0;
         stage = Stage::pass;

@@ -2,6 +2,7 @@
 // event phases, homotopy, the inline crossing pre-pass and the error jump.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -458,6 +459,18 @@ TEST_F(Driver, ModelStatusBecomesTheErrorCode) {
     EXPECT_EQ(call(demandEvent), c.qiErr);
     EXPECT_EQ(passes().size(), 1u);
   }
+}
+
+TEST_F(Driver, CountersFromARestoredRecordDoNotOverflow) {
+  script(alwaysEvent);
+  m->iterationCounter = INT_MAX;
+  m->initialisationCount = INT_MAX;
+  solverInts[solverIntChangeCounter] = INT_MAX;
+  EXPECT_EQ(call(demandEvent, 0, eventPhaseContinueConverge), 1);
+  EXPECT_EQ(passes().size(), 1u);
+  EXPECT_EQ(m->iterationCounter, INT_MAX);
+  EXPECT_EQ(call(demandInitialize, 0, eventPhaseConverge), 1);
+  EXPECT_EQ(m->initialisationCount, INT_MAX);
 }
 
 TEST_F(Driver, ThreadWithoutABlockFailsInAnOrderlyWay) {
