@@ -154,8 +154,8 @@ void modelEventRelation(ModelData* record, const char* relationText, const char*
 
 // ---- Hooks and optional entry points -------------------------------------------------------
 
-// Empty in this model; phase 0 before the level sections' initial part, 2 in the initial
-// equations, 1 at the end of the pass.
+// Empty in this model. Called with phase 0 after the start values, 2 at the end of the initial
+// equations (with initial() cleared) and 1 at the end of the pass.
 void equationsHook(double* time, double* states, void* argument5, double* inputs,
                    double* parameters, void* argument8, void* argument9, double* derivatives,
                    double* outputs, double* auxiliaries, double* crossings, double* solverReals,
