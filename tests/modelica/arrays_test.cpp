@@ -25,6 +25,23 @@ const char sizeMessage[] =
     "Out of memory for array dimensions\nIt could due to too many matrices, infinite recursion, or "
     "uninitialized variables.\nYou can increase the size of 'Sizebuffer' in velmar/source/matrixop.";
 
+// The entry points and element places of one family under the names the tests use.
+#define FAMILY_ENTRY_POINTS(Prefix)                                  \
+  static constexpr auto NrElements = Prefix##NrElements;             \
+  static constexpr auto MatchingSizes = Prefix##MatchingSizes;       \
+  static constexpr auto New = Prefix##New;                           \
+  static constexpr auto NewFromArgs = Prefix##NewFromArgs;           \
+  static constexpr auto DimsFromArgs = Prefix##DimsFromArgs;         \
+  static constexpr auto NewLike = Prefix##NewLike;                   \
+  static constexpr auto NewMatrix = Prefix##NewMatrix;               \
+  static constexpr auto NewVector = Prefix##NewVector;               \
+  static constexpr auto NewNon = Prefix##NewNon;                     \
+  static constexpr auto NewFromArgsNon = Prefix##NewFromArgsNon;     \
+  static constexpr auto DimsFromArgsNon = Prefix##DimsFromArgsNon;     \
+  /* the next free element slot of the thread's buffer and of the pool */ \
+  static auto* Place(const BufferMark& m) { return m.place.Prefix##buffer; } \
+  static auto* PlaceNon() { return currentMarkNon.place.Prefix##buffer; }
+
 // What the tests need of one family: its record, entry points, element buffer and texts.
 struct RealFamily {
   using Array = RealArray;
@@ -35,19 +52,7 @@ struct RealFamily {
       "Out of memory for reals\nIt could due to too large matrices, infinite recursion, or "
       "uninitialized variables.\nYou can change the memory size by setting the variable "
       "Advanced.RealBufferSize.";
-  static Element* Place(const BufferMark& m) { return m.place.Realbuffer; }
-  static Element* PlaceNon() { return currentMarkNon.place.Realbuffer; }
-  static constexpr auto NrElements = RealNrElements;
-  static constexpr auto MatchingSizes = RealMatchingSizes;
-  static constexpr auto NewFromArgs = RealNewFromArgs;
-  static constexpr auto DimsFromArgs = RealDimsFromArgs;
-  static constexpr auto NewFromArgsNon = RealNewFromArgsNon;
-  static constexpr auto DimsFromArgsNon = RealDimsFromArgsNon;
-  static constexpr auto NewLike = RealNewLike;
-  static constexpr auto NewMatrix = RealNewMatrix;
-  static constexpr auto NewVector = RealNewVector;
-  static constexpr auto New = RealNew;
-  static constexpr auto NewNon = RealNewNon;
+  FAMILY_ENTRY_POINTS(Real)
 };
 
 struct IntegerFamily {
@@ -59,19 +64,7 @@ struct IntegerFamily {
       "Out of memory for integers\nIt could due to too large matrices, infinite recursion, or "
       "uninitialized variables.\nYou can increase the size of 'Integerbuffer' in "
       "velmar/source/matrixop.";
-  static Element* Place(const BufferMark& m) { return m.place.Integerbuffer; }
-  static Element* PlaceNon() { return currentMarkNon.place.Integerbuffer; }
-  static constexpr auto NrElements = IntegerNrElements;
-  static constexpr auto MatchingSizes = IntegerMatchingSizes;
-  static constexpr auto NewFromArgs = IntegerNewFromArgs;
-  static constexpr auto DimsFromArgs = IntegerDimsFromArgs;
-  static constexpr auto NewFromArgsNon = IntegerNewFromArgsNon;
-  static constexpr auto DimsFromArgsNon = IntegerDimsFromArgsNon;
-  static constexpr auto NewLike = IntegerNewLike;
-  static constexpr auto NewMatrix = IntegerNewMatrix;
-  static constexpr auto NewVector = IntegerNewVector;
-  static constexpr auto New = IntegerNew;
-  static constexpr auto NewNon = IntegerNewNon;
+  FAMILY_ENTRY_POINTS(Integer)
 };
 
 struct StringFamily {
@@ -83,19 +76,7 @@ struct StringFamily {
       "Out of memory for strings\nIt could due to too large matrices, infinite recursion, or "
       "uninitialized variables.\nYou can increase the size of 'Stringbuffer' in "
       "velmar/source/matrixop.";
-  static Element* Place(const BufferMark& m) { return m.place.Stringbuffer; }
-  static Element* PlaceNon() { return currentMarkNon.place.Stringbuffer; }
-  static constexpr auto NrElements = StringNrElements;
-  static constexpr auto MatchingSizes = StringMatchingSizes;
-  static constexpr auto NewFromArgs = StringNewFromArgs;
-  static constexpr auto DimsFromArgs = StringDimsFromArgs;
-  static constexpr auto NewFromArgsNon = StringNewFromArgsNon;
-  static constexpr auto DimsFromArgsNon = StringDimsFromArgsNon;
-  static constexpr auto NewLike = StringNewLike;
-  static constexpr auto NewMatrix = StringNewMatrix;
-  static constexpr auto NewVector = StringNewVector;
-  static constexpr auto New = StringNew;
-  static constexpr auto NewNon = StringNewNon;
+  FAMILY_ENTRY_POINTS(String)
 };
 
 // The thread's marks right now (MarkGet also sets the saved mark, which no test here reads).
