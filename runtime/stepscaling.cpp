@@ -92,7 +92,8 @@ void ScaleStepBeforeCrossing(ModelData* md, double time, int initial, int allSec
     s.stepRatio = s.previousStepRatio = s.factor1 = s.factor2 = 1;
   }
   // The fixed step is measured from the first two all-sections call times.
-  if (md->scaleStepSize == 0 && time > md->scaleLastTime) md->scaleStepSize = time - md->scaleLastTime;
+  if (md->scaleStepSize == 0 && time > md->scaleLastTime)
+    md->scaleStepSize = time - md->scaleLastTime;
   if (allSections) md->scaleLastTime = time;
   const double h = md->scaleStepSize;
 

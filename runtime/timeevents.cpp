@@ -9,6 +9,7 @@
 #include "timeevents.h"
 
 void RegisterTimeEvent(double t, ModelData* modelData) {
+  if (!modelData) modelData = &modelDataTemplate;
   double* r = GetModelSolverReals(modelData);
   if (!r) return;  // no solver block anywhere: nothing to lower
   double& next = r[solverRealNextTimeEvent];

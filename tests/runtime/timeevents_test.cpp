@@ -54,7 +54,8 @@ TEST_F(TimeEvents, RequestsMergeIntoTheEarliestWithinTheTolerance) {
        0.0, 1e100, {{3.0 + 1e-15, 3.0 + 1e-15}, {3.0, 3.0 + 1e-15}}},
       {"after the known next event even without a request in this pass",
        0.0, 2.0, {{2.5, 2.0}}},
-      {"beyond tol without time scale: the earlier stays", 0.0, 1e100, {{3.0, 3.0}, {3.0 + 1e-12, 3.0}}},
+      {"beyond tol without time scale: the earlier stays",
+       0.0, 1e100, {{3.0, 3.0}, {3.0 + 1e-12, 3.0}}},
       {"the time scale widens tol", 1000.0, 1e100, {{3.0, 3.0}, {3.0 + 1e-12, 3.0 + 1e-12}}},
       {"a value from 1e30 up is no request yet", 0.0, 1e30, {{1e29, 1e29}}},
   };
