@@ -55,14 +55,17 @@ int SampleTick(ModelData* md, double t, double start, double interval, bool subS
   bool passed = false;
   counters[index + 1] = counters[index];
   while (t + tol >= next) {
-    counters[index + 1] += 1;
+    // Past 2^53 ticks the counter no longer advances by one; stop rather than loop for ever.
+    const double advanced = counters[index + 1] + 1;
+    if (advanced == counters[index + 1]) break;
+    counters[index + 1] = advanced;
     next = start + (counters[index + 1] - 1) * interval;
     passed = true;
   }
   if (subSampled) {
     // Only every factor-th tick counts, shifted by `shift` ticks.
     const double c1 = counters[index + 1];
-    const double o = factor - 1 - shift;
+    const double o = static_cast<double>(factor) - 1 - shift;
     const double m = std::floor((0.1 + c1 - 2 - o) / factor);
     const double l = m * factor + o;
     passed = passed && l == c1 - 2 && m >= 0;

@@ -126,6 +126,24 @@ TEST_F(Delays, GridHoldsEvenlySpacedPointsBetweenItsFixedEnds) {
   EXPECT_EQ(PointsOf(smallest), (Points{{2, 1}, {2 + 1e-9, 1}, {3 - 1e-9, 1}, {3, 1}}));
 }
 
+// One update at the entering end and the points it leaves.
+struct UpdateStep {
+  const char* what;
+  double x;
+  double in;  // the entering input (in1 at the right end, in0 at the left)
+  Points after;
+};
+
+void ExpectUpdates(int number, int rightEnd, const std::vector<UpdateStep>& steps) {
+  for (const UpdateStep& s : steps) {
+    if (rightEnd)
+      DelayUpdate(s.in, -999, s.x, 1, number);
+    else
+      DelayUpdate(-999, s.in, s.x, 0, number);
+    EXPECT_EQ(PointsOf(number), s.after) << (rightEnd ? "left end: " : "right end: ") << s.what;
+  }
+}
+
 // (-1e6, -4), (0, -4), (1, 10), (1.5, 20), built at the right end.
 int RampBuffer(void) {
   const int number = DelayCreate(0, 10, 0, -4);
@@ -168,12 +186,7 @@ TEST_F(Delays, AStepReadsItsEarlierValueAtBothEnds) {
 TEST_F(Delays, RightEndAddsReplacesAndTrimsPoints) {
   // Capacity 10: points closer than 1.4/10 to their neighbour replace the end point.
   const int number = RampBuffer();
-  struct Step {
-    const char* what;
-    double x;
-    double in1;
-    Points after;
-  } steps[] = {
+  ExpectUpdates(number, 0, {
       {"moved right: added", 0.5625, 22,
        {{-1e6, -4}, {0, -4}, {1, 10}, {1.5, 20}, {1.5625, 22}}},
       {"moved right within 0.14 of the point before: the end is replaced", 0.625, 23,
@@ -183,11 +196,7 @@ TEST_F(Delays, RightEndAddsReplacesAndTrimsPoints) {
        {{-1e6, -4}, {-1.5 + 0.999999999, -4}, {-0.5, 6}}},
       {"unmoved: the value is replaced", -1.5, 7,
        {{-1e6, -4}, {-1.5 + 0.999999999, -4}, {-0.5, 7}}},
-  };
-  for (const Step& s : steps) {
-    DelayUpdate(-999, s.in1, s.x, 0, number);
-    EXPECT_EQ(PointsOf(number), s.after) << s.what;
-  }
+  });
 }
 
 TEST_F(Delays, TrimmingCarriesTheReadPositionAlong) {
@@ -204,12 +213,7 @@ TEST_F(Delays, TrimmingCarriesTheReadPositionAlong) {
 TEST_F(Delays, LeftEndAddsReplacesAndTrimsPoints) {
   // Grid on [0, 1] of capacity 20 (two interior points); 1.4/20 = 0.07.
   const int number = DelayCreateGrid(20, 0, 1);
-  struct Step {
-    const char* what;
-    double x;
-    double in0;
-    Points after;
-  } steps[] = {
+  ExpectUpdates(number, 1, {
       {"moved left: added", -0.5, 5,
        {{-0.5, 5}, {0, 1}, {1e-9, 1}, {0.25, 1}, {0.75, 1}, {1 - 1e-9, 1}, {1, 1}}},
       {"moved left again: added", -0.52, 6,
@@ -218,11 +222,7 @@ TEST_F(Delays, LeftEndAddsReplacesAndTrimsPoints) {
        {{-0.55, 7}, {-0.5, 5}, {0, 1}, {1e-9, 1}, {0.25, 1}, {0.75, 1}, {1 - 1e-9, 1}, {1, 1}}},
       {"moved right: the points before are dropped", 0.3, 2,
        {{0.3, 2}, {0.75, 1}, {1 - 1e-9, 1}, {1, 1}}},
-  };
-  for (const Step& s : steps) {
-    DelayUpdate(s.in0, -999, s.x, 1, number);
-    EXPECT_EQ(PointsOf(number), s.after) << s.what;
-  }
+  });
   EXPECT_DOUBLE_EQ(ReadRight(number, -0.5), 2 - 0.2 / 0.45);  // between (0.3, 2) and (0.75, 1)
   EXPECT_EQ(ReadRight(number, -1.0), 2.0);
   EXPECT_EQ(ReadRight(number, 5.0), 1.0);
@@ -239,12 +239,7 @@ TEST_F(Delays, LeftEndTrimmedPastTheSecondLastPointKeepsItJustAboveTheEnd) {
 TEST_F(Delays, FullRingDropsTheFarEndUnlessTheNewValueHardlyChanges) {
   // Capacity 4, so 1.4/4 = 0.35.
   const int right = DelayCreate(0, 4, 0, 0);
-  struct Step {
-    const char* what;
-    double x;
-    double in1;
-    Points after;
-  } steps[] = {
+  ExpectUpdates(right, 0, {
       {"room left", 0.0, 1, {{-1e6, 0}, {0, 0}, {1, 1}}},
       {"fills the ring", 1.0, 2, {{-1e6, 0}, {0, 0}, {1, 1}, {2, 2}}},
       {"full: the left end goes", 2.0, 3, {{0, 0}, {1, 1}, {2, 2}, {3, 3}}},
@@ -252,21 +247,18 @@ TEST_F(Delays, FullRingDropsTheFarEndUnlessTheNewValueHardlyChanges) {
        {{1, 1}, {2, 2}, {3, 3}, {4, 3}}},
       {"full and flat near the end: the end point is replaced", 4.0, 3,
        {{1, 1}, {2, 2}, {3, 3}, {5, 3}}},
-  };
-  for (const Step& s : steps) {
-    DelayUpdate(-999, s.in1, s.x, 0, right);
-    EXPECT_EQ(PointsOf(right), s.after) << "right end: " << s.what;
-  }
+  });
 
   const int left = DelayCreate(0, 4, 0, 0);
-  DelayUpdate(1, 0, -2e6, 1, left);
-  DelayUpdate(2, 0, -3e6, 1, left);
-  DelayUpdate(3, 0, -4e6, 1, left);
-  EXPECT_EQ(PointsOf(left), (Points{{-4e6, 3}, {-3e6, 2}, {-2e6, 1}, {-1e6, 0}}));
-  DelayUpdate(3, 0, -5e6, 1, left);
-  EXPECT_EQ(PointsOf(left), (Points{{-5e6, 3}, {-4e6, 3}, {-3e6, 2}, {-2e6, 1}}));
-  DelayUpdate(3, 0, -6e6, 1, left);  // flat near the left end
-  EXPECT_EQ(PointsOf(left), (Points{{-6e6, 3}, {-4e6, 3}, {-3e6, 2}, {-2e6, 1}}));
+  ExpectUpdates(left, 1, {
+      {"room left", -2e6, 1, {{-2e6, 1}, {-1e6, 0}, {0, 0}}},
+      {"fills the ring", -3e6, 2, {{-3e6, 2}, {-2e6, 1}, {-1e6, 0}, {0, 0}}},
+      {"full: the right end goes", -4e6, 3, {{-4e6, 3}, {-3e6, 2}, {-2e6, 1}, {-1e6, 0}}},
+      {"full, the value has settled only at the end: the right end goes", -5e6, 3,
+       {{-5e6, 3}, {-4e6, 3}, {-3e6, 2}, {-2e6, 1}}},
+      {"full and flat near the end: the end point is replaced", -6e6, 3,
+       {{-6e6, 3}, {-4e6, 3}, {-3e6, 2}, {-2e6, 1}}},
+  });
 }
 
 TEST_F(Delays, UpdateReadUpdatesOnlyWhenAskedAndReturnsBothEnds) {

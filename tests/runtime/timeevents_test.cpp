@@ -168,6 +168,14 @@ TEST_F(TimeEvents, SampleWorksWithoutRegisteredBlocks) {
   EXPECT_EQ(next(), 3.0);  // registered through the record's own block
 }
 
+TEST_F(TimeEvents, SampleFinerThanItsCounterCanCountStillReturns) {
+  // 1e17 ticks lie behind t: beyond 2^53 the counter cannot advance by one any more, so the tick
+  // at t cannot be counted (this call would otherwise never return).
+  EXPECT_EQ(Sample(&record, 1.0, 0.0, 1e-17, 0, 0, 1), 0);
+  EXPECT_EQ(record.sampleCounters[1], record.sampleCounters[0]);
+  EXPECT_EQ(SampleFactorShift(&record, 1.0, 0.0, 1e-17, 0, 1, 0, 0, 1), 0);
+}
+
 TEST_F(TimeEvents, FactorOneWithoutShiftIsThePlainSample) {
   static ModelData plain, subSampled;
   double plainReals[solverRealCount], subReals[solverRealCount];
