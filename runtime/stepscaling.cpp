@@ -33,7 +33,7 @@ double PredictCrossing(const ModelData* md, const double* crossings, int k) {
   const double g = crossings[k];
   const double g1 = md->crossingHistory1[k];
   const double slope = (g - g1) / s.stepRatio;
-  // Reached within 2.4 steps at the current slope (the product is written as evaluated).
+  // Reaches zero within 2.4 steps at the current slope: g and g + 2.4 * slope differ in sign.
   if (!(g * (1.2 * slope * 2.0 + g) < 0)) return 0.0;
   if (!md->relationEvaluated[k / 2 + 1]) return 0.0;
   const int pair = 2 * (k / 2);
