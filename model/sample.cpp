@@ -28,7 +28,10 @@ int modelSample(ModelData* record, double t, double start, double interval, int 
   const double tol = 5e-14 * (std::fabs(t) + (scale ? scale[solverRealTimeScale] : 0.0));
   bool passed = false;
   while (t + tol >= next) {
-    counters[index] += 1;
+    // Past 2^53 ticks the counter no longer advances by one; stop rather than loop for ever.
+    const double advanced = counters[index] + 1;
+    if (advanced == counters[index]) break;
+    counters[index] = advanced;
     next = start + (counters[index] - 1) * interval;
     passed = true;
   }
