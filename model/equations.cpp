@@ -8,7 +8,7 @@
 #include "messages.h"
 #include "model.h"
 #include "relations.h"
-#include "strings.h"
+#include "tempstrings.h"
 #include "timeevents.h"
 
 namespace {
