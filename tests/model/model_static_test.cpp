@@ -82,6 +82,17 @@ TEST(Identity, ModulePathIsEmptyOutsideTheUnit) {
   EXPECT_STREQ(modulePath(), "");
 }
 
+TEST(Identity, StaticHookSetsTheTemplatesFlags) {
+  const int initial = modelDataTemplate.initial;
+  const int allSections = modelDataTemplate.allSections;
+  equationsHookStatic(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1, 1, 1, 0);
+  EXPECT_EQ(modelDataTemplate.initial, 1);
+  EXPECT_EQ(modelDataTemplate.allSections, 1);
+  modelDataTemplate.initial = initial;
+  modelDataTemplate.allSections = allSections;
+}
+
 TEST(Identity, SparseSolverPlaceholdersFail) {
   long count = 5;
   EXPECT_EQ(CVSuperLUMT(nullptr, 2, 2, 2), -1);
