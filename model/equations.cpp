@@ -175,19 +175,18 @@ void output(const Pass& s) {
 void filterDerivative(const Pass& s) {
   const double* p = s.p;
   const double numerator = p[parFilterK] * s.u[inputU] - s.x[stateFilterY];
-  s.dx[stateFilterY] = p[parFilterT] == 0
-                           ? DivisionByZero("filter.k*u-filter.y", numerator, "filter.T", p[parFilterT])
-                           : numerator / p[parFilterT];
+  s.dx[stateFilterY] = p[parFilterT] == 0 ? DivisionByZero("filter.k*u-filter.y", numerator,
+                                                           "filter.T", p[parFilterT])
+                                          : numerator / p[parFilterT];
 }
 
 void limitedFilterDerivative(const Pass& s) {
   const double* p = s.p;
   const double numerator = p[parLimitedFilterK] * s.w[auxLimiter1Y] - s.x[stateLimitedFilterY];
   s.dx[stateLimitedFilterY] =
-      p[parLimitedFilterT] == 0
-          ? DivisionByZero("limitedFilter.k*limiter1.y-limitedFilter.y", numerator,
-                           "limitedFilter.T", p[parLimitedFilterT])
-          : numerator / p[parLimitedFilterT];
+      p[parLimitedFilterT] == 0 ? DivisionByZero("limitedFilter.k*limiter1.y-limitedFilter.y",
+                                                 numerator, "limitedFilter.T", p[parLimitedFilterT])
+                                : numerator / p[parLimitedFilterT];
 }
 
 // A limiter's parameters must be consistent.
@@ -197,10 +196,11 @@ void checkLimits(double uMax, double uMin, const char* conditionText) {
     const char* minText = RealToStringDefault(uMin, 1, 0);
     const char* maxText = RealToStringDefault(uMax, 1, 0);
     const char* message = StringConcat(
-        StringConcat(StringConcat(StringConcat("Limiter: Limits must be consistent. However, uMax (=",
-                                               maxText),
-                                  ") < uMin (="),
-                     minText),
+        StringConcat(
+            StringConcat(
+                StringConcat("Limiter: Limits must be consistent. However, uMax (=", maxText),
+                ") < uMin (="),
+            minText),
         ")");
     AssertCondition(0, conditionText, message);
   }
@@ -228,10 +228,9 @@ void modelEventRelation(ModelData* m, const char* relationText, const char* expr
   int changed = 0;
   const double nominal = m->relationNominal[k - 1];
   EventRelation(relationText, expressionText, &m->relationState[k], &m->relationOffset[k - 1],
-                &m->relationSignedEps[k - 1], m->relationEpsilon * nominal,
-                m->relationValue[k - 1], m->initial, logFlags, &m->eventNeeded, &changed,
-                direction, negate, m->relationEvaluated[k], 1e-4 * nominal,
-                m->iterationCounter > 5);
+                &m->relationSignedEps[k - 1], m->relationEpsilon * nominal, m->relationValue[k - 1],
+                m->initial, logFlags, &m->eventNeeded, &changed, direction, negate,
+                m->relationEvaluated[k], 1e-4 * nominal, m->iterationCounter > 5);
 }
 
 int modelEquations(int* demand, int* levelReached, double* time, double* states, void* argument5,
@@ -239,13 +238,12 @@ int modelEquations(int* demand, int* levelReached, double* time, double* states,
                    double* derivatives, double* outputs, double* auxiliaries, double* crossings,
                    double* solverReals, int* solverInts, void* strings, ModelData* m, int* qiErr,
                    int /*argument19*/) {
-  const Pass s = {demand,     levelReached, time,        *time,       states,      argument5,
-                  inputs,     parameters,   argument8,   argument9,   derivatives, outputs,
-                  auxiliaries, crossings,   solverReals, solverInts,  strings,     m};
+  const Pass s = {demand,      levelReached, time,        *time,      states,      argument5,
+                  inputs,      parameters,   argument8,   argument9,  derivatives, outputs,
+                  auxiliaries, crossings,    solverReals, solverInts, strings,     m};
   const double* p = parameters;
   double* w = auxiliaries;
-  const int inlineCrossing = m->inlineIntegration &&
-                             solverInts[solverIntIntegratorNotSetUp] != 0 &&
+  const int inlineCrossing = m->inlineIntegration && solverInts[solverIntIntegratorNotSetUp] != 0 &&
                              *demand == demandCrossings;
 
   // A: the generated constants.

@@ -67,8 +67,8 @@ extern const char modelLibraryFileName[];
 
 // Writes the start values into each array that is not null; qiErr is never written.
 void declare_(double* states, double* parameters, double* inputs, void* strings, int* qiErr);
-void declareVariables(double* states, double* parameters, double* inputs, void* strings,
-                      int* qiErr, int unused, void* writer);
+void declareVariables(double* states, double* parameters, double* inputs, void* strings, int* qiErr,
+                      int unused, void* writer);
 void setStartValues(double* states, double* parameters, double* inputs);
 
 // ---- Dimensions ----------------------------------------------------------------------------
@@ -110,8 +110,8 @@ void setInDirectionalDerivative(ModelData* record, int on);
 void setModelJacobianFull(ModelData* record, double* a, double* b, double* c, double* d, int nx,
                           int nu, int ny, double value1, double value2, double value3, int flag,
                           int* out);
-void setModelJacobian(ModelData* record, double* a, double* b, double* c, double* d, int nx,
-                      int nu, int ny, double value1, double value2, double value3, int flag);
+void setModelJacobian(ModelData* record, double* a, double* b, double* c, double* d, int nx, int nu,
+                      int ny, double value1, double value2, double value3, int flag);
 // The profiling table and (when count is given) its number of records, never more than the
 // table holds.
 BlockProfile* getBlockProfiles(ModelData* record, int* count);
@@ -159,7 +159,8 @@ void modelEventRelation(ModelData* record, const char* relationText, const char*
 void equationsHook(double* time, double* states, void* argument5, double* inputs,
                    double* parameters, void* argument8, void* argument9, double* derivatives,
                    double* outputs, double* auxiliaries, double* crossings, double* solverReals,
-                   int* solverInts, void* strings, ModelData* record, int phase, int inlineCrossing);
+                   int* solverInts, void* strings, ModelData* record, int phase,
+                   int inlineCrossing);
 // equationsHook on modelDataTemplate, whose initial and allSections are set first.
 void equationsHookStatic(double* time, double* states, void* argument5, double* inputs,
                          double* parameters, void* argument8, void* argument9, double* derivatives,

@@ -44,9 +44,7 @@ int getEventPhase(ModelData* record) { return orTemplate(record)->eventPhase; }
 
 void setEventPhase(ModelData* record, int phase) { orTemplate(record)->eventPhase = phase; }
 
-void setInlineIntegration(ModelData* record, int on) {
-  orTemplate(record)->inlineIntegration = on;
-}
+void setInlineIntegration(ModelData* record, int on) { orTemplate(record)->inlineIntegration = on; }
 
 int getEventHandled(ModelData* record) { return orTemplate(record)->eventInCall; }
 
@@ -73,8 +71,8 @@ void setModelJacobianFull(ModelData* record, double* a, double* b, double* c, do
   if (out) *out = 0;
 }
 
-void setModelJacobian(ModelData* record, double* a, double* b, double* c, double* d, int nx,
-                      int nu, int ny, double value1, double value2, double value3, int flag) {
+void setModelJacobian(ModelData* record, double* a, double* b, double* c, double* d, int nx, int nu,
+                      int ny, double value1, double value2, double value3, int flag) {
   setModelJacobianFull(record, a, b, c, d, nx, nu, ny, value1, value2, value3, flag, nullptr);
 }
 
@@ -129,8 +127,8 @@ int getModelDataSize(void) { return modelDataSize; }
 
 double getCurrentStartTime(void) {
   const ThreadBlock* block = PeekThreadBlock();
-  const ModelData* current = block && block->currentModelData ? block->currentModelData
-                                                              : &modelDataTemplate;
+  const ModelData* current =
+      block && block->currentModelData ? block->currentModelData : &modelDataTemplate;
   return current->startTime;
 }
 

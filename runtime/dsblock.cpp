@@ -25,8 +25,8 @@ int dimensionsKnown;
 
 void refreshDimensions(void) {
   DriverDimensions& d = dimensions;
-  getDriverDimensions(&d.nx, &d.unused1, &d.nu, &d.ny, &d.nw, &d.np, &d.unused6, &d.ncross,
-                      &d.nrel, &d.unused9, &d.unused10);
+  getDriverDimensions(&d.nx, &d.unused1, &d.nu, &d.ny, &d.nw, &d.np, &d.unused6, &d.ncross, &d.nrel,
+                      &d.unused9, &d.unused10);
   dimensionsKnown = 1;
 }
 
@@ -158,15 +158,16 @@ void setUpCall(const Call& c) {
   m->initial = *c.demand == demandInitialize;
   m->eventInCall = 0;
   // A fresh initialisation always counts as a parameter change.
-  if (m->initial && (m->eventPhase == eventPhaseConverge || m->eventPhase == eventPhaseStartExternal)) {
+  if (m->initial &&
+      (m->eventPhase == eventPhaseConverge || m->eventPhase == eventPhaseStartExternal)) {
     m->lastParameterChange = 0;
     increment(solverInts[solverIntChangeCounter]);
   }
   m->parametersChanged = m->lastParameterChange != solverInts[solverIntChangeCounter];
   if (m->parametersChanged) *c.levelReached = 0;
   m->lastParameterChange = solverInts[solverIntChangeCounter];
-  m->allSections = m->initial || *c.demand == demandEvent || *c.demand == demandTerminal ||
-                   m->parametersChanged;
+  m->allSections =
+      m->initial || *c.demand == demandEvent || *c.demand == demandTerminal || m->parametersChanged;
   solverInts[solverIntAllSections] = m->allSections;
   m->status = 0;
   if (m->initial) {
@@ -379,13 +380,13 @@ void evaluateGuarded(const Call& call) {
 int dsblock_(int* demand, int* levelReached, double* time, double* states, void* argument5,
              double* inputs, double* parameters, void* argument8, void* argument9,
              double* derivatives, double* outputs, double* auxiliaries, double* crossings,
-             double* solverReals, int* solverInts, void* strings, ModelData* modelData,
-             int* qiErr, int argument19) {
-  const Call call = {demand,      levelReached, time,       states,      argument5,
-                     inputs,      parameters,   argument8,  argument9,   derivatives,
-                     outputs,     auxiliaries,  crossings,  solverReals, solverInts,
-                     strings,     modelData ? modelData : &modelDataTemplate,
-                     qiErr,       argument19};
+             double* solverReals, int* solverInts, void* strings, ModelData* modelData, int* qiErr,
+             int argument19) {
+  if (!modelData) modelData = &modelDataTemplate;
+  const Call call = {demand,  levelReached, time,      states,      argument5,
+                     inputs,  parameters,   argument8, argument9,   derivatives,
+                     outputs, auxiliaries,  crossings, solverReals, solverInts,
+                     strings, modelData,    qiErr,     argument19};
   evaluateGuarded(call);
   return 0;
 }

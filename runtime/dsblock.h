@@ -17,8 +17,8 @@
 int dsblock_(int* demand, int* levelReached, double* time, double* states, void* argument5,
              double* inputs, double* parameters, void* argument8, void* argument9,
              double* derivatives, double* outputs, double* auxiliaries, double* crossings,
-             double* solverReals, int* solverInts, void* strings, ModelData* modelData,
-             int* qiErr, int argument19);
+             double* solverReals, int* solverInts, void* strings, ModelData* modelData, int* qiErr,
+             int argument19);
 
 // dsblock_ on modelDataTemplate, argument 19 being 0.
 int dsblock_default(int* demand, int* levelReached, double* time, double* states, void* argument5,

@@ -80,10 +80,10 @@ TEST_F(Model, SecondLimiterIsCheckedWithItsOwnCondition) {
   p[parLimiterUMin] = -1;
   p[parLimiter1UMin] = 1234567;
   EXPECT_EQ(initialise(0.5), 1);
-  EXPECT_EQ(recorder.texts(),
-            (Texts{"limiter1.uMax >= limiter1.uMin",
-                   "The following error was detected at time: 0.5",
-                   "Limiter: Limits must be consistent. However, uMax (=1) < uMin (=1.23457e+06)"}));
+  EXPECT_EQ(
+      recorder.texts(),
+      (Texts{"limiter1.uMax >= limiter1.uMin", "The following error was detected at time: 0.5",
+             "Limiter: Limits must be consistent. However, uMax (=1) < uMin (=1.23457e+06)"}));
 }
 
 TEST_F(Model, LimitsAreCheckedAgainWhenAParameterChanges) {
@@ -101,11 +101,11 @@ TEST_F(Model, InitialisationSetsTheStartsAndTheOutputFollowsTheSelector) {
     double selector;
     double y;
   } cases[] = {
-      {1, 0.5},     // u
-      {2, 1500},    // the switch, while the ramp is below the threshold
-      {3, 2},       // filter.y
-      {4, 3},       // limitedFilter.y
-      {2.5, 3},     // any other value: limitedFilter.y
+      {1, 0.5},   // u
+      {2, 1500},  // the switch, while the ramp is below the threshold
+      {3, 2},     // filter.y
+      {4, 3},     // limitedFilter.y
+      {2.5, 3},   // any other value: limitedFilter.y
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.selector);
@@ -154,10 +154,10 @@ TEST_F(Model, DerivativesAndOutputsFollowTheEquations) {
   ASSERT_EQ(evaluate(demandEvent, 0.7), 0);
   EXPECT_EQ(level, demandEvent);
 
-  EXPECT_DOUBLE_EQ(dx[stateFilterY], (2 * 2.5 - 0.3) / 0.5);            // 9.4
-  EXPECT_DOUBLE_EQ(dx[stateLimitedFilterY], (3 * 1.5 - (-0.2)) / 4);    // 1.175
-  EXPECT_EQ(w[auxLimiterY], 2);        // u above limiter.uMax
-  EXPECT_EQ(w[auxLimiter1Y], 1.5);     // u above limiter1.uMax
+  EXPECT_DOUBLE_EQ(dx[stateFilterY], (2 * 2.5 - 0.3) / 0.5);          // 9.4
+  EXPECT_DOUBLE_EQ(dx[stateLimitedFilterY], (3 * 1.5 - (-0.2)) / 4);  // 1.175
+  EXPECT_EQ(w[auxLimiterY], 2);                                       // u above limiter.uMax
+  EXPECT_EQ(w[auxLimiter1Y], 1.5);                                    // u above limiter1.uMax
   EXPECT_DOUBLE_EQ(w[auxTimeSourceY], 0.1 + 0.7 - 0.5);
   EXPECT_EQ(w[auxGreaterThresholdY], 1);
   EXPECT_EQ(w[auxInputSwitchY], 2.5);
@@ -173,7 +173,8 @@ TEST_F(Model, ZeroTimeConstantIsADivisionByZero) {
     int parameter;
     const char* report;
   } cases[] = {
-      {parFilterT, "\nModel error - division by zero: (filter.k*u-filter.y) / (filter.T) = (2) / (0)\n"},
+      {parFilterT,
+       "\nModel error - division by zero: (filter.k*u-filter.y) / (filter.T) = (2) / (0)\n"},
       {parLimitedFilterT,
        "\nModel error - division by zero: (limitedFilter.k*limiter1.y-limitedFilter.y) / "
        "(limitedFilter.T) = (0) / (0)\n"},

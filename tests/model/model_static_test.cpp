@@ -15,7 +15,7 @@
 namespace {
 
 TEST(StartValues, DeclareWritesTheTableIntoEachGivenArray) {
-  const double expectedParameters[modelParameters] = {1, 1, 1, 1, 1,    10000, 1, 10000,
+  const double expectedParameters[modelParameters] = {1, 1, 1, 1,    1, 10000, 1, 10000,
                                                       1, 1, 1, 1500, 1, 0,     0};
   double states[3] = {7, 7, 7};
   double parameters[modelParameters + 1];
@@ -176,8 +176,11 @@ TEST(Template, ProfilingCountNeverExceedsTheTable) {
   copyModelData(record.get());
   struct Case {
     int stored, reported;
-  } cases[] = {{0, 0}, {3, 3}, {modelProfileCapacity, modelProfileCapacity},
-               {modelProfileCapacity + 1, modelProfileCapacity}, {-4, 0}};
+  } cases[] = {{0, 0},
+               {3, 3},
+               {modelProfileCapacity, modelProfileCapacity},
+               {modelProfileCapacity + 1, modelProfileCapacity},
+               {-4, 0}};
   for (const Case& c : cases) {
     record->blockProfileCount = c.stored;
     int count = -1;

@@ -27,8 +27,8 @@ TEST_F(ModelSample, AdvancesItsStartingCounterAndFiresOnTheFirstPassOnly) {
     double counter;
     double nextTimeEvent;
   } steps[] = {
-      {2.5, 1, 0, 4, 3},  // counter recomputed: the next tick (4) lies at 3
-      {3.0, 2, 0, 5, 4},  // tick 4 passed, but not on the first pass of an iteration
+      {2.5, 1, 0, 4, 3},          // counter recomputed: the next tick (4) lies at 3
+      {3.0, 2, 0, 5, 4},          // tick 4 passed, but not on the first pass of an iteration
       {4.0 - 1e-15, 1, 1, 6, 5},  // within the tolerance tick 5 at 4 counts as passed
       {4.5, 1, 0, 6, 5},
   };

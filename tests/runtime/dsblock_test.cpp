@@ -1,5 +1,7 @@
 // The evaluation driver against a scripted model: passes, counting, the iteration limit, the
 // event phases, homotopy, the inline crossing pre-pass and the error jump.
+#include "dsblock.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "dsblock.h"
 #include "errors.h"
 #include "fake_model.h"
 #include "guarded_call.h"
@@ -43,8 +44,8 @@ class Driver : public ::testing::Test {
     time = t;
     qiErr = 0;
     dsblock_(&demand, &level, &time, states, nullptr, inputs, parameters, nullptr, nullptr,
-             derivatives, outputs, auxiliaries, crossings, solverReals, solverInts, nullptr, m.get(),
-             &qiErr, 0);
+             derivatives, outputs, auxiliaries, crossings, solverReals, solverInts, nullptr,
+             m.get(), &qiErr, 0);
     return qiErr;
   }
 
@@ -153,7 +154,8 @@ TEST_F(Driver, TheTwentySixthCountedPassIsTheLastAndAfterItTheCallFails) {
       {demandEvent, 1.5, 26, range(1, 26),
        "ERROR: Finding consistent restart conditions failed at time:  1.5"},
       // The first pass of an initialisation is not counted.
-      {demandInitialize, 0, 27, [] {
+      {demandInitialize, 0, 27,
+       [] {
          std::vector<int> c = range(1, 26);
          c.insert(c.begin(), 1);
          return c;
@@ -365,10 +367,12 @@ TEST_F(Driver, AllSectionsCallsResetTheNextTimeEventOthersDoNot) {
 TEST_F(Driver, ConvergedAllSectionsCallDisarmsTheRelationsItDidNotEvaluate) {
   script(nullptr, 3);
   ASSERT_EQ(call(demandInitialize), 0);
-  script([](FakePass& p) {
-    p.m->relationEvaluated[1] = 1;
-    p.crossings[0] = p.crossings[1] = 0.7;
-  }, 3);
+  script(
+      [](FakePass& p) {
+        p.m->relationEvaluated[1] = 1;
+        p.crossings[0] = p.crossings[1] = 0.7;
+      },
+      3);
   m->relationState[1] = 0x7;  // evaluated: the pending change is dropped
   m->relationState[2] = 0x3;  // armed, not evaluated
   m->relationState[3] = 0x5;  // unarmed, not evaluated, crossing function at zero

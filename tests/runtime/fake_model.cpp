@@ -35,8 +35,14 @@ int modelEquations(int* demand, int* levelReached, double* /*time*/, double* /*s
                            solverReals[solverRealNextTimeEvent],
                            fakeModel.messageCount ? fakeModel.messageCount() : 0};
   fakeModel.passes.push_back(record);
-  FakePass pass = {static_cast<int>(fakeModel.passes.size()), m, demand, levelReached, qiErr,
-                   crossings, solverReals, solverInts};
+  FakePass pass = {static_cast<int>(fakeModel.passes.size()),
+                   m,
+                   demand,
+                   levelReached,
+                   qiErr,
+                   crossings,
+                   solverReals,
+                   solverInts};
   if (fakeModel.script) fakeModel.script(pass);
   // As the generated model does: a status set during the pass becomes the pass's error code.
   if (m->status != 0) *qiErr = m->status;

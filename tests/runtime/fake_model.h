@@ -25,8 +25,8 @@ struct FakePassRecord {
   int qiErr;
   int relationEvaluated1;  // relationEvaluated[1]
   double lambda;
-  double nextTimeEvent;    // SolverReals[2]
-  int messagesBefore;      // runtime texts recorded before the pass (see FakeModel::messageCount)
+  double nextTimeEvent;  // SolverReals[2]
+  int messagesBefore;    // runtime texts recorded before the pass (see FakeModel::messageCount)
 };
 
 // The pass as the script sees it.
