@@ -11,6 +11,7 @@
 #include "delays.h"
 #include "errorjump.h"
 #include "messages.h"
+#include "threadblock.h"
 #include "timeevents.h"
 
 namespace {
@@ -357,19 +358,52 @@ void evaluate(const Call& c) {
   if (m->status != 0 && *c.qiErr == 0) *c.qiErr = m->status;
 }
 
+// Where the thread's temporaries stood when the call began.
+struct EntryMarks {
+  int hadBuffers;
+  BufferMark current;
+  BufferMark saved;
+  char* stringmark;
+};
+
+EntryMarks entryMarksOf(const ThreadBlock* block) {
+  return {block->EndRealbuffer != nullptr, block->currentMark, block->savedMark, block->stringmark};
+}
+
+// After a jump: the temporaries of the interrupted passes are released, as the passes would
+// have done at their end. Otherwise every failed evaluation would leave its temporaries behind
+// (the texts of a failed check among them) until a later pass succeeds, and enough failures in
+// a row would end in a report that the string area is full instead of the real error.
+void releaseTemporaries(ThreadBlock* block, const EntryMarks& entry) {
+  if (!block->EndRealbuffer) return;
+  if (entry.hadBuffers) {
+    block->currentMark = entry.current;
+    block->savedMark = entry.saved;
+    block->stringmark = entry.stringmark;
+  } else {
+    block->currentMark = block->baseMark;
+    block->savedMark = block->resetSavedMark;
+    block->stringmark = block->stringBase;
+  }
+}
+
 // Binds the record, arms the error jump in this frame, which lives for the whole evaluation, and
 // evaluates; the previous record and jump of the thread come back when it returns.
 void evaluateGuarded(const Call& call) {
   ErrorJumpFrame frame;
-  if (!ErrorJumpEnter(&frame, call.m)) {
+  ThreadBlock* block = ErrorJumpEnter(&frame, call.m);
+  if (!block) {
     *call.qiErr = qiErrFailed;  // no thread block: nothing can be evaluated safely
     return;
   }
+  const EntryMarks entry = entryMarksOf(block);
   if (ERROR_JUMP_ARMED(frame)) {
     evaluate(call);
   } else {
-    // A runtime error ended the pass: everything stays as the interrupted pass left it.
+    // A runtime error ended the pass: the record and the arrays stay as the interrupted pass
+    // left them; only its temporaries go.
     ErrorJumpLanded(&frame);
+    releaseTemporaries(frame.block, entry);
     *call.qiErr = qiErrFailed;
   }
   ErrorJumpLeave(&frame);

@@ -76,6 +76,17 @@ TEST_F(Model, DefaultParametersFailTheLimiterCheck) {
   EXPECT_EQ(recorder.levels(), (std::vector<int>{messageError, messageError, messageError}));
 }
 
+TEST_F(Model, RepeatedFailuresKeepReportingTheLimiterMessage) {
+  // Each failed check leaves its message text behind in the string area unless the driver
+  // releases it.
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_EQ(initialise(), 1);
+    ASSERT_EQ(recorder.texts().back(),
+              "Limiter: Limits must be consistent. However, uMax (=1) < uMin (=10000)")
+        << i;
+  }
+}
+
 TEST_F(Model, SecondLimiterIsCheckedWithItsOwnCondition) {
   p[parLimiterUMin] = -1;
   p[parLimiter1UMin] = 1234567;

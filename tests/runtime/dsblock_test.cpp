@@ -14,7 +14,9 @@
 #include "errors.h"
 #include "fake_model.h"
 #include "guarded_call.h"
+#include "tempstrings.h"
 #include "threadblock.h"
+#include "workbuffers.h"
 
 namespace {
 
@@ -449,6 +451,24 @@ TEST_F(Driver, RuntimeErrorInAPassEndsTheCallAtOnce) {
   // The next call evaluates normally.
   EXPECT_EQ(call(demandOutputs, 0.5), 0);
   EXPECT_EQ(level, demandOutputs);
+}
+
+TEST_F(Driver, RuntimeErrorReleasesTheTemporariesOfTheCall) {
+  script([](FakePass& p) {
+    StringConcat("left ", "behind");
+    AllocateReals(10);
+    if (p.number == 1) RaiseError("boom");
+  });
+  StringConcat("made ", "before");  // belongs to the caller and stays
+  char* stringMark = StringMarkGet();
+  BufferMark mark;
+  MarkGet(&mark);
+  EXPECT_EQ(call(demandOutputs), 1);
+  EXPECT_EQ(StringMarkGet(), stringMark);
+  BufferMark after;
+  MarkGet(&after);
+  EXPECT_EQ(after.place.Realbuffer, mark.place.Realbuffer);
+  MarkReset();
 }
 
 TEST_F(Driver, ModelStatusBecomesTheErrorCode) {
