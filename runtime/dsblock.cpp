@@ -11,6 +11,7 @@
 #include "delays.h"
 #include "errorjump.h"
 #include "messages.h"
+#include "relations.h"
 #include "threadblock.h"
 #include "timeevents.h"
 
@@ -220,11 +221,12 @@ void finishConverged(const Call& c) {
     for (int k = 1; k <= nrel; ++k) {
       int& state = m->relationState[k];
       if (m->relationEvaluated[k]) {
-        state &= 0x3;  // drop a pending change
+        state &= relationStateValue | relationStateArmed;  // drop a pending change
       } else {
         // A relation that was not evaluated cannot track its value: disarm it.
-        if ((state & 0x2) || q[2 * k - 1] == 0) q[2 * k - 2] = q[2 * k - 1] = 0.1;
-        state &= 0x1;
+        if ((state & relationStateArmed) || q[2 * k - 1] == 0)
+          q[2 * k - 2] = q[2 * k - 1] = 0.1;  // what an unarmed relation presents
+        state &= relationStateValue;
       }
     }
     if (m->inlineIntegration)
