@@ -194,38 +194,50 @@ TEST_F(Instantiate, FreeingARunningInstanceReleasesItWithoutTerminating) {
   }
 }
 
+// Two instances with loggers of their own: "first" (Model Exchange) through the fixture's
+// callbacks, "second" (Co-Simulation) through its own.
+class TwoInstances : public UnitTest {
+ protected:
+  void SetUp() override {
+    UnitTest::SetUp();
+    first = instantiate(fmi2ModelExchange, "first");
+    second = instantiate(fmi2CoSimulation, "second", fmi2True, secondHost.functions());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    host.clear();
+    secondHost.clear();
+  }
+  void TearDown() override {
+    if (second) release(second);  // while its callbacks record lives
+    UnitTest::TearDown();
+  }
+
+  HostCallbacks secondHost;
+  fmi2Component first = nullptr;
+  fmi2Component second = nullptr;
+};
+
 // The newest instance's solver blocks are the runtime's; once they are released the runtime
 // must not read them when another instance's evaluation fails.
-TEST_F(Instantiate, TwoInstancesFreeTheSecondThenFailTheFirst) {
-  HostCallbacks second;
-  fmi2Component a = instantiate(fmi2ModelExchange, "first");
-  fmi2Component b = instantiate(fmi2CoSimulation, "second", fmi2True, second.functions());
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  release(b);
-  host.clear();
-  second.clear();
-  EXPECT_EQ(unit.fmi2EnterInitializationMode(a), fmi2Error);
+TEST_F(TwoInstances, FreeTheSecondThenFailTheFirst) {
+  release(second);
+  second = nullptr;
+  secondHost.clear();
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
   EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());
   for (const LogRecord& r : host.log) EXPECT_EQ(r.instance, "first") << r.text;
-  EXPECT_TRUE(second.log.empty());
+  EXPECT_TRUE(secondHost.log.empty());
 }
 
-TEST_F(Instantiate, EachInstanceHearsOnlyItsOwnMessages) {
-  HostCallbacks second;
-  fmi2Component a = instantiate(fmi2CoSimulation, "first");
-  fmi2Component b = instantiate(fmi2ModelExchange, "second", fmi2True, second.functions());
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  consistentLimits(b);
-  host.clear();
-  second.clear();
-  EXPECT_EQ(unit.fmi2EnterInitializationMode(a), fmi2Error);
-  EXPECT_EQ(unit.fmi2EnterInitializationMode(b), fmi2OK);
+TEST_F(TwoInstances, EachHearsOnlyItsOwnMessages) {
+  consistentLimits(second);
+  secondHost.clear();
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(second), fmi2OK);
   EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());
-  EXPECT_EQ(second.texts(),
-            (std::vector<std::string>{"fmi2EnterInitializationMode...", "fmi2EnterInitializationMode completed"}));
-  release(b);  // while its callbacks record lives
+  EXPECT_EQ(secondHost.texts(), (std::vector<std::string>{"fmi2EnterInitializationMode...", "fmi2SetTime to 0",
+                                                          "fmi2EnterInitializationMode completed"}));
+  for (const LogRecord& r : secondHost.log) EXPECT_EQ(r.instance, "second") << r.text;
 }
 
 struct SetupCase {
