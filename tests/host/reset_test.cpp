@@ -253,6 +253,7 @@ enum RunEnd {
   endTerminated,      // terminated by the host
   endErrorExit,       // terminated by the error exit of a failed evaluation
   endInitialisation,  // reset once more and left in modeInitialization with other values
+  endFailedInitialisation,  // reset once more and an initialisation that fails, homotopy and all
   endCount
 };
 
@@ -377,6 +378,11 @@ class RepeatedResets : public Reset, public ::testing::WithParamInterface<fmi2Ty
       limitsOnly(c);
       ASSERT_EQ(set(c, vr::limitedFilterK, 5.0), fmi2OK);
       ASSERT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
+    } else if (how == endFailedInitialisation) {
+      ASSERT_EQ(unit.fmi2Reset(c), fmi2OK);
+      limitsOnly(c);
+      ASSERT_EQ(set(c, vr::filterT, 0.0), fmi2OK);
+      ASSERT_EQ(unit.fmi2EnterInitializationMode(c), fmi2Error);
     }
   }
 };
