@@ -4,8 +4,10 @@
 #include <stdint.h>
 
 // Milliseconds of processor time of the process, read from the clock source. When a reading is
-// below the previous one the counter has wrapped: one period is added to every later reading.
-// A source without a clock (-1) gives 0.0 and leaves the clock's state unchanged.
+// below the previous one the counter has wrapped: one period is added to every later reading,
+// except for a reading of -1 (no clock), which gives 0.0 and leaves the clock's state unchanged.
+// (A reading of -1 that is not below the previous one, as a signed counter past its wrap can
+// give, counts as an ordinary reading.)
 double ClockMilliseconds(void);
 
 // A tick counter: the current count, or -1 when no clock is available.

@@ -20,3 +20,4 @@ echo "== optimised build =="
 run_suite build/release Release
 echo "== sanitizer build (address, undefined) =="
 run_suite build/sanitize RelWithDebInfo -DQUENZEL_SANITIZE=ON
+tools/fuzz.sh

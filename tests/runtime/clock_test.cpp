@@ -35,6 +35,7 @@ TEST_F(Clock, ASigned32BitCounterKeepsIncreasingAcrossItsWraps) {
       {2147483647, 2147483647.0},
       {-2147483648, 2147483648.0},  // from the largest value to the smallest
       {-1000, 4294966296.0},
+      {-1, 4294967295.0},  // not below the previous reading: a count, not a missing clock
       {0, 4294967296.0},
       {2147483647, 6442450943.0},
       {-2147483648, 6442450944.0},  // the second wrap adds a second period

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds each fuzz target with clang's libFuzzer under AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs it for its share of a bounded total time, starting from a
+# fixed seed corpus of valid inputs. The seeds come from the target's own source built once more
+# with QUENZEL_FUZZ_SEEDS, as a program that writes them into the directory it is given. Any
+# crash, leak, timeout or sanitizer report fails the run.
+#
+#   tools/fuzz.sh [total seconds]        (default 60; FUZZ_SECONDS works too)
+#
+# A target is one line of `targets`: name | source | library sources | include directories.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+targets=(
+  "tpl_load|tests/tpl/fuzz_load.cpp|tpl/*.cpp|tpl tests/tpl"
+)
+
+total=${1:-${FUZZ_SECONDS:-60}}
+share=$((total / ${#targets[@]}))
+((share > 0)) || share=1
+cxx=${FUZZ_CXX:-clang++}
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Wall -Wextra -Werror
+       -fsanitize=address,undefined -fno-sanitize-recover=all)
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+echo "== fuzzing (${total} s) =="
+for entry in "${targets[@]}"; do
+  IFS='|' read -r name source libraries includes <<<"$entry"
+  dir=build/fuzz/$name
+  mkdir -p "$dir"
+  include_flags=()
+  for d in $includes; do include_flags+=(-I"$d"); done
+  # shellcheck disable=SC2206  # the library sources are globs
+  sources=($libraries)
+
+  "$cxx" "${flags[@]}" "${include_flags[@]}" -DQUENZEL_FUZZ_SEEDS "$source" "${sources[@]}" -o "$dir/seeds"
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "${include_flags[@]}" "$source" "${sources[@]}" -o "$dir/fuzz"
+
+  # A fresh working corpus each run, so that every run starts from the same seeds.
+  rm -rf "$dir/seed-corpus" "$dir/corpus"
+  mkdir -p "$dir/seed-corpus" "$dir/corpus"
+  "$dir/seeds" "$dir/seed-corpus"
+
+  if ! "$dir/fuzz" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
+      -print_final_stats=1 -artifact_prefix="$dir/" "$dir/corpus" "$dir/seed-corpus" >"$dir/fuzz.log" 2>&1; then
+    tail -n 60 "$dir/fuzz.log"
+    echo "fuzz target $name failed; log in $dir/fuzz.log, the input that failed is in $dir/"
+    exit 1
+  fi
+  echo "$name: $(grep -m1 'stat::number_of_executed_units' "$dir/fuzz.log" | awk '{print $2}') inputs," \
+       "$(ls "$dir/corpus" | wc -l) new in the corpus, no failure"
+done

@@ -1,0 +1,88 @@
+// tpl: the binary serialiser. A caller maps a fixed set of its own variables with a format
+// string, packs their current values, dumps them as one self-describing image, and later loads
+// such an image, checks it against the map and unpacks the values back into the variables.
+//
+// Format characters: i int32, u uint32, c byte, j int16, v uint16, I int64, U uint64, f double,
+// s string (char*, may be null), B binary value (a tpl_blob), A(...) array of any length,
+// S(...) structure of fields at aligned offsets from one base address, $(...) a group inside
+// S(...), and '#' after a scalar, a string or an S(...): a fixed length taken as an int argument.
+//
+// Results are 0 (or a count, see tpl_unpack) and -1; errors are reported through
+// tpl_hooks.report. Out of memory and internal inconsistencies go to tpl_hooks.fatal, which ends
+// the process. A map is used by one thread at a time; the hooks are process-wide, not guarded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct tpl_map_node;  // a map: the root node returned by tpl_map
+
+// A binary value of the caller.
+struct tpl_blob {
+  void* bytes;
+  uint32_t length;
+};
+
+// Mode bits of tpl_dump and tpl_load.
+enum tpl_mode : int {
+  TPL_MODE_FILE = 1,
+  TPL_MODE_MEMORY = 2,
+  TPL_MODE_PREALLOCATED = 4,
+  TPL_MODE_EXCESS_OK = 8,
+  TPL_MODE_DESCRIPTOR = 16,
+  TPL_MODE_FREE_BUFFER = 32,
+  TPL_MODE_SIZE_ONLY = 256,
+};
+
+// The replaceable services. All tpl memory comes from and goes back to these allocation hooks.
+struct tpl_hook_table {
+  int (*report)(const char* format, ...);   // error printer
+  void* (*malloc)(size_t size);
+  void* (*realloc)(void* block, size_t size);
+  void (*free)(void* block);
+  void (*fatal)(const char* format, ...);   // must not return
+  uint64_t gather_limit;                    // largest image a gather accepts, 0 = no limit
+};
+extern tpl_hook_table tpl_hooks;
+
+// Writes the formatted text to the standard error stream; returns 0.
+int tpl_default_report(const char* format, ...);
+// Passes the first 99 characters of the formatted text to tpl_hooks.report and ends the process
+// with exit status -1.
+[[noreturn]] void tpl_default_fatal(const char* format, ...);
+
+// Parses the format and takes, in format order, one address per s, i, u, c, j, v, I, U, f and B
+// outside S(...) (a char** for s, a tpl_blob* for B), one base address per S and one int per '#'.
+// Returns the map, or null after reporting "failed to parse <format>".
+tpl_map_node* tpl_map(const char* format, ...);
+
+// Releases a map and everything it owns; the caller's variables are not touched.
+void tpl_free_map(tpl_map_node* root);
+inline void tpl_free(tpl_map_node* root) { tpl_free_map(root); }
+
+// Copies the current values of the mapped variables into the map. Index 0 packs everything
+// outside arrays; index n >= 1 appends one element to the n-th A of the format (nested ones
+// counted, in order of appearance). 0, or -1 for an index that does not exist.
+int tpl_pack(tpl_map_node* root, int index);
+
+// Writes the image of what is packed. Arguments after the mode:
+//   TPL_MODE_SIZE_ONLY                         uint64_t* size
+//   TPL_MODE_MEMORY                            void** buffer, size_t* size (buffer from the malloc hook)
+//   TPL_MODE_MEMORY | TPL_MODE_PREALLOCATED    void* buffer, size_t capacity
+// 0, or -1 (a loaded map, a buffer too small, an unsupported mode).
+int tpl_dump(tpl_map_node* root, int mode, ...);
+
+// Attaches an image after checking it against the map. Arguments after the mode:
+//   TPL_MODE_MEMORY [| TPL_MODE_EXCESS_OK] [| TPL_MODE_FREE_BUFFER]   const void* image, size_t size
+// TPL_MODE_EXCESS_OK lets the buffer be longer than the image; TPL_MODE_FREE_BUFFER hands the
+// buffer to the map (freed with the free hook when the map is cleared or released). Without it
+// the buffer stays the caller's and must outlive every unpack from it. 0, or -1 after "not a
+// valid tpl file" or "format signature mismatch".
+int tpl_load(tpl_map_node* root, int mode, ...);
+
+// Copies the loaded values into the mapped variables: index 0 everything outside arrays (result
+// 1), index n >= 1 the next element of the n-th A (result the number of elements that were left
+// before this call, 0 when none was). Strings and blob bytes are new buffers from the malloc hook
+// that belong to the caller; the previous pointers in the variables are overwritten, not freed.
+// A map that was packed is dumped and loaded back first. -1 for an index that does not exist.
+int tpl_unpack(tpl_map_node* root, int index);
