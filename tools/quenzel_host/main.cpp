@@ -53,15 +53,8 @@ extern "C" void logToStderr(fmi2ComponentEnvironment, fmi2String instanceName, f
 extern "C" void* allocateZeroed(size_t count, size_t size) { return calloc(count, size); }
 extern "C" void release(void* block) { free(block); }
 
-// A number with a CSV-safe spelling: shortest text that reads back the same double.
-void printNumber(double value) {
-  char text[40];
-  for (int digits = 12; digits <= 17; ++digits) {
-    snprintf(text, sizeof text, "%.*g", digits, value);
-    if (strtod(text, nullptr) == value) break;
-  }
-  fputs(text, stdout);
-}
+// Twelve significant digits: enough for a reader, and grid times such as 0.7 print as such.
+void printNumber(double value) { printf("%.12g", value); }
 
 void printHeader(void*, const std::vector<std::string>& columns) {
   for (size_t i = 0; i < columns.size(); ++i) {
