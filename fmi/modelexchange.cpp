@@ -112,55 +112,62 @@ fmi2Status fmiSetContinuousStates(ModelInstance* instance, const fmi2Real x[], s
   return status;
 }
 
-fmi2Status fmiGetDerivatives(ModelInstance* instance, fmi2Real derivatives[], size_t nx) {
+namespace {
+
+// What sets the four array getters apart; everything else they do alike.
+struct ArrayGetter {
+  FmiFunctionName name;
+  FmiModeCall modeCall;  // callCount: accepted in every mode
+  const char* argument;  // the host's array, for the missing-array message
+  const char* countName;
+  uint64_t ModelInstance::*count;
+  double* ModelInstance::*values;
+  int (*update)(ModelInstance* instance, const char* name);  // null: the stored values are current
+};
+
+const ArrayGetter derivativesGetter = {fmiNameGetDerivatives, callGetDerivatives, "derivatives", "nx",
+                                       &ModelInstance::nx, &ModelInstance::derivatives, fmiUpdateDerivatives};
+const ArrayGetter indicatorsGetter = {fmiNameGetEventIndicators, callGetEventIndicators, "eventIndicators", "ni",
+                                      &ModelInstance::ni, &ModelInstance::eventIndicators, fmiUpdateEventIndicators};
+const ArrayGetter statesGetter = {fmiNameGetContinuousStates, callGetContinuousStates, "x", "nx",
+                                  &ModelInstance::nx, &ModelInstance::states, nullptr};
+const ArrayGetter nominalsGetter = {fmiNameGetNominalsOfContinuousStates, callCount, "x_nominal", "nx",
+                                    &ModelInstance::nx, &ModelInstance::nominals, nullptr};
+
+// The mode, the array and its length, the evaluation when one is needed (QiErr 1 is fmi2Discard
+// with nothing copied, any other failure the error exit), the copy and the log.
+fmi2Status getArray(ModelInstance* instance, const ArrayGetter& getter, fmi2Real out[], size_t given) {
   if (!instance) return fmi2Warning;
-  const char* name = fmiFunctionNames[fmiNameGetDerivatives];
-  if (!fmiModeAccepts(instance, callGetDerivatives, name)) return fmi2Warning;
-  if (missingArray(instance, name, "derivatives", derivatives, nx)) return fmi2Warning;
+  const char* name = fmiFunctionNames[getter.name];
+  if (getter.modeCall != callCount && !fmiModeAccepts(instance, getter.modeCall, name)) return fmi2Warning;
+  if (missingArray(instance, name, getter.argument, out, given)) return fmi2Warning;
   fmi2Status status = fmi2OK;
-  size_t n = commonLength(instance, name, "nx", nx, instance->nx, &status);
-  int qiErr = fmiUpdateDerivatives(instance, name);
-  if (qiErr != qiErrSuccess) return fmiDiscardOrErrorExit(instance, qiErr);
-  copyValues(derivatives, instance->derivatives, n);
+  size_t n = commonLength(instance, name, getter.countName, given, instance->*getter.count, &status);
+  if (getter.update) {
+    int qiErr = getter.update(instance, name);
+    if (qiErr != qiErrSuccess) return fmiDiscardOrErrorExit(instance, qiErr);
+  }
+  copyValues(out, instance->*getter.values, n);
   fmiLog(instance, fmi2OK, "%s", name);
   return status;
+}
+
+}  // namespace
+
+fmi2Status fmiGetDerivatives(ModelInstance* instance, fmi2Real derivatives[], size_t nx) {
+  return getArray(instance, derivativesGetter, derivatives, nx);
 }
 
 fmi2Status fmiGetEventIndicators(ModelInstance* instance, fmi2Real eventIndicators[], size_t ni) {
-  if (!instance) return fmi2Warning;
-  const char* name = fmiFunctionNames[fmiNameGetEventIndicators];
-  if (!fmiModeAccepts(instance, callGetEventIndicators, name)) return fmi2Warning;
-  if (missingArray(instance, name, "eventIndicators", eventIndicators, ni)) return fmi2Warning;
-  fmi2Status status = fmi2OK;
-  size_t n = commonLength(instance, name, "ni", ni, instance->ni, &status);
-  int qiErr = fmiUpdateEventIndicators(instance, name);
-  if (qiErr != qiErrSuccess) return fmiDiscardOrErrorExit(instance, qiErr);
-  copyValues(eventIndicators, instance->eventIndicators, n);
-  fmiLog(instance, fmi2OK, "%s", name);
-  return status;
+  return getArray(instance, indicatorsGetter, eventIndicators, ni);
 }
 
 fmi2Status fmiGetContinuousStates(ModelInstance* instance, fmi2Real x[], size_t nx) {
-  if (!instance) return fmi2Warning;
-  const char* name = fmiFunctionNames[fmiNameGetContinuousStates];
-  if (!fmiModeAccepts(instance, callGetContinuousStates, name)) return fmi2Warning;
-  if (missingArray(instance, name, "x", x, nx)) return fmi2Warning;
-  fmi2Status status = fmi2OK;
-  size_t n = commonLength(instance, name, "nx", nx, instance->nx, &status);
-  copyValues(x, instance->states, n);
-  fmiLog(instance, fmi2OK, "%s", name);
-  return status;
+  return getArray(instance, statesGetter, x, nx);
 }
 
 fmi2Status fmiGetNominalsOfContinuousStates(ModelInstance* instance, fmi2Real x_nominal[], size_t nx) {
-  if (!instance) return fmi2Warning;
-  const char* name = fmiFunctionNames[fmiNameGetNominalsOfContinuousStates];
-  if (missingArray(instance, name, "x_nominal", x_nominal, nx)) return fmi2Warning;
-  fmi2Status status = fmi2OK;
-  size_t n = commonLength(instance, name, "nx", nx, instance->nx, &status);
-  copyValues(x_nominal, instance->nominals, n);
-  fmiLog(instance, fmi2OK, "%s", name);
-  return status;
+  return getArray(instance, nominalsGetter, x_nominal, nx);
 }
 
 fmi2Status fmiCompletedIntegratorStep(ModelInstance* instance, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
