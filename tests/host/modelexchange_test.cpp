@@ -389,6 +389,23 @@ TEST_F(ModelExchange, TimeEventStartsTheRampAndTheThresholdCrossingSwitchesTheOu
   EXPECT_EQ(get(c, model::y), u);
 }
 
+// The iteration compares the states before and after it; this model never changes them, but a
+// NaN state compares unequal to itself and so counts as changed.
+TEST_F(ModelExchange, StatesChangedAtAnEventOnlyForANaNState) {
+  fmi2Component c = reach(meContinuousTime);
+  ASSERT_NE(c, nullptr);
+  for (double x0 : {0.75, static_cast<double>(NAN)}) {
+    const double x[2] = {x0, 0.25};
+    ASSERT_EQ(unit.fmi2EnterEventMode(c), fmi2OK);
+    ASSERT_EQ(unit.fmi2SetContinuousStates(c, x, 2), fmi2OK);
+    fmi2EventInfo info{};
+    info.valuesOfContinuousStatesChanged = 7;
+    ASSERT_EQ(newDiscreteStates(c, &info), fmi2OK);
+    EXPECT_EQ(info.valuesOfContinuousStatesChanged, std::isnan(x0) ? fmi2True : fmi2False) << x0;
+    ASSERT_EQ(unit.fmi2EnterContinuousTimeMode(c), fmi2OK);
+  }
+}
+
 // ---- Evaluation failures -----------------------------------------------------------------------
 
 struct FailureCase {
