@@ -22,11 +22,16 @@ size_t boundedLength(const char* text, int length) {
   return strnlen(text, static_cast<size_t>(length));
 }
 
+// Copies the first n characters of text (n from boundedLength, so text may be null only when n is 0).
+void copyBounded(char* out, const char* text, size_t n) {
+  if (n) memcpy(out, text, n);
+}
+
 // Copies at most limit characters of the padded text into out (limit + 1 bytes at least) and drops
 // trailing blanks, keeping at least one character.
 void copyTrimmed(char* out, const char* text, int length, int limit) {
   size_t n = boundedLength(text, length < limit ? length : limit);
-  memcpy(out, text, n);
+  copyBounded(out, text, n);
   while (n > 1 && out[n - 1] == ' ') --n;
   out[n] = '\0';
 }
@@ -82,7 +87,7 @@ void ContextMessageHeaded(int type, const char* text) {
 void ContextMessageCounted(int* type, const char* text, int length) {
   char copy[1000];
   size_t n = boundedLength(text, length < 998 ? length : 998);
-  memcpy(copy, text, n);
+  copyBounded(copy, text, n);
   copy[n] = '\n';
   copy[n + 1] = '\0';
   ContextMessageHeaded(type ? *type : 0, copy);

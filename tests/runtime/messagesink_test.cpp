@@ -68,6 +68,9 @@ TEST_F(MessageSink, CountedTextIsCutAt998CharactersAndEndsInANewline) {
   int type = 2;
   ContextMessageCounted(&type, "short text", 100);  // stops at the terminator
   EXPECT_EQ(sinkTexts[1], (std::pair<int, std::string>{2, "short text\n"}));
+  sinkTexts.clear();
+  EXPECT_EQ(ContextInfoCounted(nullptr, 10), 0);  // no text: the newline alone
+  EXPECT_EQ(sinkTexts, (Typed{{0, "\n"}}));
 }
 
 TEST_F(MessageSink, PrintGoesToTheCallbackAsIs) {
@@ -94,6 +97,9 @@ TEST_F(MessageSink, PaddedTextsDropTrailingBlanksAndGoToTheHostForTypeZero) {
        {{1, "W"}, {1, "\n"}}},
       {"error real to the sink", [](const double* x, const int32_t*) { PaddedTextMessageReal(2, "E ", x, 2); }, {},
        {{2, "E 2.5"}, {2, "\n"}}},
+      {"no text", [](const double*, const int32_t*) { PaddedTextMessage(0, nullptr, 5); }, {""}, {}},
+      {"no text with a number", [](const double*, const int32_t* i) { PaddedTextMessageInteger(1, nullptr, i, 5); },
+       {}, {{1, " -12"}, {1, "\n"}}},
   };
   for (const Case& c : cases) {
     sinkTexts.clear();
