@@ -234,9 +234,11 @@ int integratorSetup(ModelInstance* instance, double tolerance) {
 
 namespace {
 
-// Outputs before the integration call, for the output-derivative estimate.
+// Outputs before the integration call, for the output-derivative estimate. Like the getters,
+// the model is asked only when the outputs are not up to date (the step's own evaluation at its
+// start has usually computed them).
 void fetchOutputs(ModelInstance* instance, CoSimIntegrator* integrator) {
-  if (fmiEvaluateModel(instance, 1, "fetching current output", nullptr) != 0) return;
+  if (instance->levelReached < 1 && fmiEvaluateModel(instance, 1, "fetching current output", nullptr) != 0) return;
   memcpy(integrator->lastOutputs, instance->outputs, instance->ny * sizeof(double));
   integrator->lastOutputTime = instance->time;
 }

@@ -150,8 +150,10 @@ void bookRejectedWork(IntegratorStatistics* kept, const IntegratorStatistics& di
 fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance) {
   // A stepping state restored into an instance whose integrator is gone (terminated, or never
   // initialised): a new one at the restored time and states, so that stepping can go on.
+  bool fresh = false;
   if (!instance->integrator && needsIntegrator(instance->mode)) {
     if (integratorSetup(instance, instance->tolerance)) return fmiErrorExit(instance);
+    fresh = true;
   }
   CoSimIntegrator* integrator = instance->integrator;
   if (!integrator) return fmi2OK;
@@ -160,7 +162,8 @@ fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance)
     discarded.internalSteps = integratorTotalSteps(instance);
     if (integratorCopy(instance, state)) return fmiErrorExit(instance);
     IntegratorStatistics* kept = &state->integrator->statistics;
-    bookRejectedWork(kept, discarded);
+    // A new integrator has thrown nothing away.
+    if (!fresh) bookRejectedWork(kept, discarded);
     instance->integrator->statistics = *kept;
     // The discarded steps are booked; the restart must not count them again.
     integratorRestart(instance);

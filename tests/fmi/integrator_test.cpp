@@ -9,38 +9,18 @@
 #include <cvode/cvode.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
-#include "fmu_host.h"
-#include "guarded_call.h"
-#include "initialize.h"
-#include "instantiate.h"
+#include "cosim_instance.h"
 #include "integrator.h"
 #include "integrator_callbacks.h"
-#include "messages.h"
 #include "model.h"
-#include "stepping.h"
-#include "values.h"
 
 namespace {
 
-constexpr fmi2ValueReference parameter(unsigned index) { return (1u << 24) | index; }
-const char* const guid = "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}";
-
-class IntegratorTest : public ::testing::Test {
+class IntegratorTest : public CoSimInstanceTest {
  protected:
   void SetUp() override {
-    EnsureRuntimeAttached();
-    resetHostAllocator();
-    instance = fmiInstantiate("cs", fmi2CoSimulation, guid, "", host.functions(), fmi2False, fmi2False);
-    ASSERT_NE(instance, nullptr);
-    // Consistent limits; the ramp starts late, so that no root lies near.
-    const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14)};
-    const fmi2Real values[] = {-1.0, -1.0, 100.0};
-    ASSERT_EQ(fmiSetReal(instance, vr, 3, values), fmi2OK);
-    ASSERT_EQ(fmiSetupExperiment(instance, fmi2True, 1e-6, 0.0, fmi2False, 0.0), fmi2OK);
-    ASSERT_EQ(fmiEnterInitializationMode(instance), fmi2OK);
-    ASSERT_EQ(fmiExitInitializationMode(instance), fmi2OK);
-    // One step, so that CVODE has weights and a step size.
-    ASSERT_EQ(fmiDoStep(instance, 0.0, 0.5, fmi2True), fmi2OK);
+    CoSimInstanceTest::SetUp();
+    if (HasFatalFailure()) return;
     SUNContext_Create(nullptr, &context);
     y = N_VNew_Serial(2, context);
     fy = N_VNew_Serial(2, context);
@@ -54,9 +34,8 @@ class IntegratorTest : public ::testing::Test {
     for (N_Vector v : {y, fy, tmp[0], tmp[1], tmp[2]})
       if (v) N_VDestroy(v);
     if (J) SUNMatDestroy(J);
-    if (instance) fmiFreeInstance(instance);
     SUNContext_Free(&context);
-    EXPECT_EQ(hostAllocator().liveBlocks, 0);
+    CoSimInstanceTest::TearDown();
   }
 
   double* yData() { return N_VGetArrayPointer(y); }
@@ -64,8 +43,6 @@ class IntegratorTest : public ::testing::Test {
   int jacobian() { return integratorDenseJacobian(instance->time, y, fy, J, instance, tmp[0], tmp[1], tmp[2]); }
   int rhs(N_Vector into) { return integratorRhs(instance->time, y, into, instance); }
 
-  HostCallbacks host;
-  ModelInstance* instance = nullptr;
   SUNContext context = nullptr;
   N_Vector y = nullptr, fy = nullptr;
   N_Vector tmp[3] = {};
