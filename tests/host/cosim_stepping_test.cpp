@@ -215,6 +215,45 @@ TEST_F(CoSimStepping, FreeWithoutTerminateReleasesTheIntegrator) {
   EXPECT_FALSE(host.contains("Sundials CVode Statistics"));
 }
 
+// fmi2SetupExperiment while stepping moves the time back without telling CVODE, which is
+// already past it: the next step fails in an orderly way instead of integrating from a time
+// CVODE has left.
+TEST_F(CoSimStepping, SetupExperimentWhileSteppingFailsTheNextStep) {
+  fmi2Component c = running();
+  ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 2.5, fmi2True), fmi2OK);
+  ASSERT_EQ(unit.fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+  host.clear();
+  EXPECT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2Error);
+  EXPECT_TRUE(host.contains("fmi2DoStep: integration_step failed"));
+}
+
+// ---- A failed set-up ------------------------------------------------------------------------------
+
+// Each host allocation of the integrator's set-up failing in turn: fmi2Fatal, the instance still
+// instantiated, nothing left allocated. The statistics are reported only when the set-up had got
+// as far as its arrays (the record itself failing leaves nothing to report).
+TEST_F(CoSimStepping, FailedSetupIsFatalAndLeavesTheInstanceInstantiated) {
+  int fatalWithoutReport = 0, fatalWithReport = 0;
+  for (long k = 1; k <= 12; ++k) {
+    SCOPED_TRACE(k);
+    fmi2Component c = instantiate(fmi2CoSimulation);
+    consistentLimits(c);
+    host.clear();
+    hostAllocator().failAt = hostAllocator().calls + k;
+    fmi2Status status = unit.fmi2EnterInitializationMode(c);
+    hostAllocator().failAt = 0;
+    if (status == fmi2OK) break;  // no allocation left to fail
+    if (status != fmi2Fatal) continue;  // an allocation before the set-up
+    (host.contains("Sundials CVode Statistics") ? fatalWithReport : fatalWithoutReport) += 1;
+    EXPECT_EQ(probeMode(c), 0) << "still instantiated: a new initialisation is accepted";
+    EXPECT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2Warning);
+    release(c);
+    EXPECT_EQ(hostAllocator().liveBlocks, 0);
+  }
+  EXPECT_EQ(fatalWithoutReport, 1);
+  EXPECT_EQ(fatalWithReport, 3);
+}
+
 // ---- The statistics report ----------------------------------------------------------------------
 
 TEST_F(CoSimStepping, TerminateReportsTheStatistics) {
