@@ -84,7 +84,6 @@ int ParseFormatNumber(const char** at) {
 }
 
 bool ParseRealFormat(const char* format, RealFormat* out) {
-  if (!format) return false;
   const char* at = format;
   int flagCount = 0;
   bool seen[5] = {};
@@ -138,10 +137,12 @@ char* BooleanToString(int b, int leftJustified, int minimumLength) {
 }
 
 char* RealToStringFormat(double x, const char* format) {
+  // The format with its percent sign is made first and stays in the area like any temporary.
+  const char* withPercent = StringConcat("%", format);
   // The caller's format never reaches printf as it stands: only one conversion for a double,
   // rebuilt from its parts, so no other argument is ever read or written.
   RealFormat parsed;
-  if (!ParseRealFormat(format, &parsed)) {
+  if (!ParseRealFormat(withPercent + 1, &parsed)) {
     char message[200];
     snprintf(message, sizeof message,
              "Format \"%.60s\" is not [flags][width][.precision] followed by one of e E f F g G a A",

@@ -48,8 +48,9 @@ char* RealToStringDefault(double x, int leftJustified, int minimumLength);
 char* RealToStringPrecision(double x, int minimumLength, int precision);
 // String(x, format = format): format is one conversion without its percent sign,
 // [flags][width][.precision] followed by one of e E f F g G a A (flags from "-+ #0"), for example
-// ".3f" or "10.4e". A text of 100 characters or more fails with "buf[99]=='\\0'"; any other format
-// fails with "ValidRealFormat(format)".
+// ".3f" or "10.4e". The format with its percent sign is made in the area first and stays there,
+// before the result. A text of 100 characters or more fails with "buf[99]=='\\0'"; any other
+// format fails with "ValidRealFormat(format)".
 char* RealToStringFormat(double x, const char* format);
 // "%-*d" or "%*d"; a minimumLength of 40 or more fails with "minwidth<40".
 char* IntegerToString(int i, int leftJustified, int minimumLength);

@@ -111,7 +111,7 @@ int tpl_check_image(tpl_map_node* root, bool excess_ok) {
 }
 
 // Records where each array at the root begins and how many elements it has.
-void tpl_unpack_a0(tpl_map_node* root) {
+void unpackA0(tpl_map_node* root) {
   tpl_root_info* info = tpl_root(root);
   bool swap = (info->flags & TPL_STATE_SWAP_BYTES) != 0;
   const uint8_t* position = info->image.start + tpl_data_start(root);
@@ -167,6 +167,6 @@ int tpl_load(tpl_map_node* root, int mode, ...) {
   }
   int32_t image_state = info->flags & (TPL_STATE_SWAP_BYTES | TPL_STATE_OLD_STRINGS);
   info->flags = TPL_STATE_LOADED | TPL_MODE_MEMORY | (mode & TPL_MODE_FREE_BUFFER) | image_state;
-  tpl_unpack_a0(root);
+  unpackA0(root);
   return 0;
 }

@@ -55,15 +55,13 @@ void tpl_append_child(tpl_map_node* parent, tpl_map_node* node) {
   parent->children->prev = node;
 }
 
+}  // namespace
+
 tpl_map_node* tpl_new_node(tpl_map_node* parent) {
   tpl_map_node* node = static_cast<tpl_map_node*>(tpl_alloc_zero(sizeof(tpl_map_node)));
   node->count = 1;
   node->parent = parent;
   return node;
-}
-
-void tpl_grow_element(tpl_map_node* parent, uint64_t bytes) {
-  if (parent->node_type == TPL_TYPE_ARY) tpl_array(parent)->element_size += bytes;
 }
 
 // A field lies at the first multiple of its alignment (its own size; 8 for f, I, U and s) at or
@@ -75,6 +73,12 @@ uint8_t* tpl_field_address(tpl_map_node* parent, int32_t type, uint8_t* base, in
                  tpl_value_size(last->node_type) * static_cast<uint64_t>(last->count);
   uint64_t align = tpl_value_size(type);
   return base + (end + align - 1) / align * align;
+}
+
+namespace {
+
+void tpl_grow_element(tpl_map_node* parent, uint64_t bytes) {
+  if (parent->node_type == TPL_TYPE_ARY) tpl_array(parent)->element_size += bytes;
 }
 
 void tpl_parse_value(tpl_parse_state* state, int32_t type, va_list* args) {

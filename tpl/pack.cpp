@@ -134,8 +134,6 @@ void tpl_walk_element(tpl_map_node* array, uint8_t* data, Visit&& visit) {
   });
 }
 
-uint8_t* tpl_dump_array(tpl_map_node* node, const tpl_array_info* info, uint8_t* position);
-
 // Writes one node's data: values and string pointers from `values`; a blob from its packed
 // tpl_blob and an array from its tpl_array_info, given as `record`.
 uint8_t* tpl_write_node(tpl_map_node* node, const uint8_t* values, const void* record, uint8_t* position) {
@@ -155,6 +153,8 @@ uint8_t* tpl_write_node(tpl_map_node* node, const uint8_t* values, const void* r
   }
 }
 
+}  // namespace
+
 // The element count, then each element's children from the pointers and values in its bytes.
 uint8_t* tpl_dump_array(tpl_map_node* node, const tpl_array_info* info, uint8_t* position) {
   position = tpl_write_u32(position, info->element_count);
@@ -167,7 +167,7 @@ uint8_t* tpl_dump_array(tpl_map_node* node, const tpl_array_info* info, uint8_t*
   return position;
 }
 
-// A new element at the end of the array's chain; returns its zero-filled data.
+// One block for the head and the data; the data zero-filled.
 uint8_t* tpl_add_array_element(tpl_map_node* node) {
   tpl_array_info* info = tpl_array(node);
   tpl_array_element* element =
@@ -181,8 +181,6 @@ uint8_t* tpl_add_array_element(tpl_map_node* node) {
   ++info->element_count;
   return element->element_data;
 }
-
-}  // namespace
 
 uint64_t tpl_ser_osz(tpl_map_node* root) {
   if (root == nullptr || root->node_type != TPL_TYPE_ROOT)
@@ -209,7 +207,7 @@ uint64_t tpl_ser_osz(tpl_map_node* root) {
   return size;
 }
 
-void tpl_dump_to_buffer(tpl_map_node* root, uint8_t* buffer, uint64_t size) {
+int tpl_dump_to_buffer(tpl_map_node* root, uint8_t* buffer, uint64_t size) {
   const tpl_root_info* info = tpl_root(root);
   memcpy(buffer, "tpl", 3);
   buffer[3] = strchr(info->format, 's') != nullptr ? TPL_IMAGE_NULL_STRINGS : 0;
@@ -223,6 +221,7 @@ void tpl_dump_to_buffer(tpl_map_node* root, uint8_t* buffer, uint64_t size) {
     position = tpl_write_node(node, values, node->node_data, position);
     return true;
   });
+  return 0;
 }
 
 void tpl_free_array(tpl_map_node* node, tpl_array_info* info) {
@@ -286,17 +285,15 @@ int tpl_dump(tpl_map_node* root, int mode, ...) {
     if (capacity < size) {
       tpl_hooks.report("tpl_dump: buffer too small, need %d bytes\n", static_cast<int>(size));
     } else {
-      tpl_dump_to_buffer(root, buffer, size);
-      result = 0;
+      result = tpl_dump_to_buffer(root, buffer, size);
     }
   } else if ((mode & TPL_MODE_MEMORY) != 0) {
     void** out_buffer = va_arg(args, void**);
     size_t* out_size = va_arg(args, size_t*);
     uint8_t* buffer = static_cast<uint8_t*>(tpl_alloc(size));
-    tpl_dump_to_buffer(root, buffer, size);
+    result = tpl_dump_to_buffer(root, buffer, size);
     *out_buffer = buffer;
     *out_size = size;
-    result = 0;
   } else if ((mode & TPL_MODE_SIZE_ONLY) != 0) {
     *va_arg(args, uint64_t*) = size;
     result = 0;

@@ -127,14 +127,24 @@ inline bool tpl_is_scalar(int32_t type) {
   return type != TPL_TYPE_STR && tpl_value_size(type) != 0;
 }
 
+// A node of count 1 under `parent`, not yet linked; out of memory is fatal.
+tpl_map_node* tpl_new_node(tpl_map_node* parent);
+// The address of a structure field of the given type and ordinal (from 1) in a structure at
+// `base` whose earlier fields are the last children of `parent`.
+uint8_t* tpl_field_address(tpl_map_node* parent, int32_t type, uint8_t* base, int ordinal);
+
 // The n-th A (n >= 1) of the format, or null.
 tpl_map_node* tpl_find_array(tpl_map_node* root, int index);
 
 // The size of the image of what is packed, and the writing of that image into a buffer of
-// that size.
+// that size (always 0).
 uint64_t tpl_ser_osz(tpl_map_node* root);
-void tpl_dump_to_buffer(tpl_map_node* root, uint8_t* buffer, uint64_t size);
+int tpl_dump_to_buffer(tpl_map_node* root, uint8_t* buffer, uint64_t size);
 
+// A new element at the end of an array's chain; returns its zero-filled data.
+uint8_t* tpl_add_array_element(tpl_map_node* node);
+// Writes an array's element count and elements at `position`; returns the position after them.
+uint8_t* tpl_dump_array(tpl_map_node* node, const tpl_array_info* info, uint8_t* position);
 // Frees an array's elements with what they own, then the record itself.
 void tpl_free_array(tpl_map_node* node, tpl_array_info* info);
 tpl_array_info* tpl_new_array_info(uint64_t element_size);
@@ -152,7 +162,8 @@ int tpl_serlen(tpl_map_node* root, tpl_map_node* node, const uint8_t* position, 
 // Moves *position past the image data of one node (an A with its count and elements); false
 // when that would run past the image's end.
 bool tpl_skip_node(tpl_map_node* root, tpl_map_node* node, const uint8_t** position);
-void tpl_unpack_a0(tpl_map_node* root);
+// Sets the element count and the unpack position of every array at the root of a loaded image.
+void unpackA0(tpl_map_node* root);
 uint64_t tpl_data_start(tpl_map_node* root);
 
 // Reads a 2-, 4- or 8-byte number from an image in the image's byte order.

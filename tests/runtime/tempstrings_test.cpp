@@ -112,6 +112,33 @@ TEST(StringAllocate, TheAreaBelongsToTheCallingThread) {
   ExpectNoFailure(other);
 }
 
+TEST(StringAllocate, AFreshThreadGetsItsBuffersFromTheFirstStringOperation) {
+  // No mark operation runs first: each string operation must create the buffers itself.
+  struct Case {
+    const char* name;
+    void (*first)(void);
+  } cases[] = {
+      {"StringConcat", [] { StringConcat("a", "b"); }},
+      {"StringAllocate", [] { StringAllocate(3); }},
+      {"StringMarkGet", [] { StringMarkSet(StringMarkGet()); }},
+      {"IntegerToString", [] { IntegerToString(7, 0, 3); }},
+      {"StringToPermanent", [] { StringToPermanent(StringMarkGet()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GuardedCallResult result;
+    char* mark = nullptr;
+    std::thread([&] {
+      result = GuardedCall([&] {
+        c.first();
+        mark = StringMarkGet();
+      });
+    }).join();
+    ExpectNoFailure(result);
+    EXPECT_NE(mark, nullptr);
+  }
+}
+
 TEST(StringConcat, JoinsIntoOneNewStringOfTheArea) {
   struct Case {
     const char* a;
@@ -307,17 +334,6 @@ TEST(StringConversions, FormatAsTheStringOperator) {
       {"Boolean left", [] { return BooleanToString(1, 1, 6); }, "true  "},
       {"Boolean right", [] { return BooleanToString(0, 0, 7); }, "  false"},
       {"Boolean nonzero", [] { return BooleanToString(-5, 0, 0); }, "true"},
-      {"Format .2f", [] { return RealToStringFormat(3.14159, ".2f"); }, "3.14"},
-      {"Format 10.4e", [] { return RealToStringFormat(3.14159, "10.4e"); }, "3.1416e+00"},
-      {"Format -8.1f", [] { return RealToStringFormat(3.14159, "-8.1f"); }, "3.1     "},
-      {"Format +g", [] { return RealToStringFormat(3.14159, "+g"); }, "+3.14159"},
-      {"Format #.0f", [] { return RealToStringFormat(3.0, "#.0f"); }, "3."},
-      {"Format 08.3f", [] { return RealToStringFormat(-3.14159, "08.3f"); }, "-003.142"},
-      {"Format E", [] { return RealToStringFormat(3.14159, "E"); }, "3.141590E+00"},
-      {"Format G", [] { return RealToStringFormat(1e-10, "G"); }, "1E-10"},
-      {"Format a", [] { return RealToStringFormat(1.0, "a"); }, "0x1p+0"},
-      {"Format . alone", [] { return RealToStringFormat(2.5, ".f"); }, "2"},
-      {"Format repeated flags", [] { return RealToStringFormat(2.5, "--6.1f"); }, "2.5   "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -400,6 +416,54 @@ TEST(StringConversions, NegativeWidthsOfAnySizeStayInsideTheArea) {
     ExpectFailedCheck(OnEmptyArea([&](AreaUse) { convert(); }), roomCondition, roomMessage);
 }
 
+TEST(RealToStringFormat, FormatsWithTheCallersConversionAfterItsPercentSign) {
+  struct Case {
+    const char* format;
+    double x;
+    const char* expected;
+  } cases[] = {
+      {".2f", 3.14159, "3.14"},        {"10.4e", 3.14159, "3.1416e+00"},
+      {"-8.1f", 3.14159, "3.1     "},  {"+g", 3.14159, "+3.14159"},
+      {"#.0f", 3.0, "3."},             {"08.3f", -3.14159, "-003.142"},
+      {"E", 3.14159, "3.141590E+00"},  {"G", 1e-10, "1E-10"},
+      {"a", 1.0, "0x1p+0"},            {".f", 2.5, "2"},
+      {"--6.1f", 2.5, "2.5   "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    char* got = nullptr;
+    char* base = nullptr;
+    long used = 0;
+    ExpectNoFailure(OnEmptyArea([&](AreaUse area) {
+      base = area.base;
+      got = RealToStringFormat(c.x, c.format);
+      used = area.used();
+    }));
+    EXPECT_STREQ(got, c.expected);
+    // "%" and the format come first and stay in the area; the result follows them.
+    const long formatUse = static_cast<long>(strlen(c.format)) + 2;
+    EXPECT_STREQ(base, (std::string("%") + c.format).c_str());
+    EXPECT_EQ(got, base + formatUse);
+    EXPECT_EQ(used, formatUse + static_cast<long>(strlen(c.expected)) + 1);
+  }
+}
+
+TEST(RealToStringFormat, TheFormatWithItsPercentSignNeedsRoomInTheArea) {
+  // "%.2f" takes 5 characters and "1.00" 5 more: after 9,989 characters the result still fits,
+  // after 9,990 it does not.
+  char* got = nullptr;
+  ExpectNoFailure(OnEmptyArea([&](AreaUse) {
+    StringAllocate(9988);
+    got = RealToStringFormat(1.0, ".2f");
+  }));
+  EXPECT_STREQ(got, "1.00");
+  ExpectFailedCheck(OnEmptyArea([](AreaUse) {
+                      StringAllocate(9989);
+                      RealToStringFormat(1.0, ".2f");
+                    }),
+                    roomCondition, roomMessage);
+}
+
 TEST(RealToStringFormat, TextsOf99CharactersSucceedAnd100Fail) {
   struct Case {
     const char* format;
@@ -454,7 +518,8 @@ TEST(RealToStringFormat, AnythingButOneRealConversionIsRefused) {
     std::string message = std::string("Format \"") + (format ? format : "") +
                           "\" is not [flags][width][.precision] followed by one of e E f F g G a A";
     ExpectFailedCheck(result, formatCondition, message);
-    EXPECT_EQ(StringMarkGet(), before);
+    // Only "%" and the format were made; nothing was formatted.
+    EXPECT_EQ(StringMarkGet(), before + (format ? strlen(format) : 0) + 2);
   }
 }
 
