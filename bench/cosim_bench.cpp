@@ -3,17 +3,16 @@
 // root functions; and fmi2GetReal of a value already computed, beside reading a double. The
 // ratios are printed after the runs.
 #include <benchmark/benchmark.h>
+#include <cvode/cvode.h>
+#include <nvector/nvector_serial.h>
+#include <sunlinsol/sunlinsol_dense.h>
+#include <sunmatrix/sunmatrix_dense.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
-
-#include <cvode/cvode.h>
-#include <nvector/nvector_serial.h>
-#include <sunlinsol/sunlinsol_dense.h>
-#include <sunmatrix/sunmatrix_dense.h>
 
 #include "fmi2.h"
 

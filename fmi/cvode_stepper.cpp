@@ -4,11 +4,10 @@
 #include <cstdio>
 
 // Reports like CVODE: through the registered handler, else to stderr in CVODE's own layout.
-static void stepperReport(const CVodeStepper* stepper, int code, const char* function,
-                          const char* format, ...) __attribute__((format(printf, 4, 5)));
+static void stepperReport(const CVodeStepper* stepper, int code, const char* function, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
 
-static void stepperReport(const CVodeStepper* stepper, int code, const char* function,
-                          const char* format, ...) {
+static void stepperReport(const CVodeStepper* stepper, int code, const char* function, const char* format, ...) {
   char message[256];
   va_list args;
   va_start(args, format);
@@ -17,8 +16,7 @@ static void stepperReport(const CVodeStepper* stepper, int code, const char* fun
   if (stepper && stepper->errorHandler) {
     stepper->errorHandler(code, "CVODE", function, message, stepper->errorData);
   } else {
-    fprintf(stderr, "\n[CVODE %s]  %s\n  %s\n\n", code == CV_WARNING ? "WARNING" : "ERROR",
-            function, message);
+    fprintf(stderr, "\n[CVODE %s]  %s\n  %s\n\n", code == CV_WARNING ? "WARNING" : "ERROR", function, message);
   }
 }
 
@@ -65,8 +63,7 @@ int cvodeStepperReInit(CVodeStepper* stepper, double t0, N_Vector y0) {
 static int interpolate(CVodeStepper* stepper, double t, N_Vector yout, double* tret) {
   if (CVodeGetDky(stepper->memory, t, 0, yout) != CV_SUCCESS) {
     stepperReport(stepper, CV_ILL_INPUT, "CVode",
-                  "Trouble interpolating at tout = %lg. tout too far back in direction of integration",
-                  t);
+                  "Trouble interpolating at tout = %lg. tout too far back in direction of integration", t);
     return CV_ILL_INPUT;
   }
   *tret = t;
@@ -113,8 +110,7 @@ int cvodeStepperAdvance(CVodeStepper* stepper, double tout, N_Vector yout, doubl
   for (;;) {
     if (stepper->maxSteps > 0 && stepsThisCall >= stepper->maxSteps) {
       // yout and tret already hold the last step's solution.
-      stepperReport(stepper, CV_TOO_MUCH_WORK, "CVode",
-                    "At t = %lg, mxstep steps taken before reaching tout.", *tret);
+      stepperReport(stepper, CV_TOO_MUCH_WORK, "CVode", "At t = %lg, mxstep steps taken before reaching tout.", *tret);
       return CV_TOO_MUCH_WORK;
     }
     double t = 0.0;

@@ -16,9 +16,9 @@
 // Forward integration only.
 #pragma once
 
-#include <cstdint>
-
 #include <cvode/cvode.h>
+
+#include <cstdint>
 
 // The stop callback: called with CVODE's user data; non-zero stops the integration call.
 typedef int (*CVStepRootFn)(void* userData);
@@ -26,15 +26,15 @@ typedef int (*CVStepRootFn)(void* userData);
 // The stepping state the stepper keeps beside one CVODE memory. Plain data: it holds no
 // resources of its own, and the CVODE memory belongs to whoever created it.
 struct CVodeStepper {
-  void* memory;                // CVODE memory; null while there is none
-  CVStepRootFn stepRoot;       // consulted after each internal step; null for none
-  CVErrHandlerFn errorHandler; // where the stepper's own reports go, as CVODE's do; null: stderr
+  void* memory;                 // CVODE memory; null while there is none
+  CVStepRootFn stepRoot;        // consulted after each internal step; null for none
+  CVErrHandlerFn errorHandler;  // where the stepper's own reports go, as CVODE's do; null: stderr
   void* errorData;
-  long maxSteps;               // internal steps per call; negative for no limit
-  int32_t rootPending;         // a root beyond an earlier tout waits at pendingRootTime
+  long maxSteps;        // internal steps per call; negative for no limit
+  int32_t rootPending;  // a root beyond an earlier tout waits at pendingRootTime
   double pendingRootTime;
-  int32_t cvodeAtRoot;         // CVODE's last one-step return was a root: its step still holds
-                               // an unsearched rest, so the next call must go through CVODE
+  int32_t cvodeAtRoot;  // CVODE's last one-step return was a root: its step still holds
+                        // an unsearched rest, so the next call must go through CVODE
 };
 
 // CVODE's default limit of internal steps per call.

@@ -1,13 +1,13 @@
 #include "integrator.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-
 #include <cvode/cvode.h>
 #include <cvode/cvode_ls.h>
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "evaluate.h"
 #include "integrator_callbacks.h"
@@ -47,12 +47,10 @@ int checkSundialsFlag(int flag, const char* function, ModelInstance* instance) {
 extern "C" {
 
 // CVODE's error and warning reports, all as fmi2Warning.
-static void integratorErrorHandler(int code, const char* module, const char* function, char* message,
-                                   void* data) {
+static void integratorErrorHandler(int code, const char* module, const char* function, char* message, void* data) {
   auto* instance = static_cast<ModelInstance*>(data);
   char* name = CVodeGetReturnFlagName(code);
-  fmiLog(instance, fmi2Warning, "%s: %s failed with %s:\n %s",
-                  module, function, name ? name : "", message);
+  fmiLog(instance, fmi2Warning, "%s: %s failed with %s:\n %s", module, function, name ? name : "", message);
   free(name);
 }
 
@@ -104,35 +102,29 @@ int setupDenseSolver(ModelInstance* instance, CoSimIntegrator* integrator) {
   integrator->nonZeroCount = 0;
   integrator->denseMatrix = SUNDenseMatrix(n, n, integrator->context);
   if (checkSundialsPointer(integrator->denseMatrix, "CVDense", instance)) return 1;
-  integrator->linearSolver = SUNLinSol_Dense(integrator->stateVector, integrator->denseMatrix,
-                                             integrator->context);
+  integrator->linearSolver = SUNLinSol_Dense(integrator->stateVector, integrator->denseMatrix, integrator->context);
   if (checkSundialsPointer(integrator->linearSolver, "CVDense", instance)) return 1;
-  if (checkSundialsFlag(CVodeSetLinearSolver(memory, integrator->linearSolver, integrator->denseMatrix),
-                        "CVDense", instance))
+  if (checkSundialsFlag(CVodeSetLinearSolver(memory, integrator->linearSolver, integrator->denseMatrix), "CVDense",
+                        instance))
     return 1;
-  return checkSundialsFlag(CVodeSetJacFn(memory, integratorDenseJacobian), "CVDlsSetDenseJacFn",
-                           instance);
+  return checkSundialsFlag(CVodeSetJacFn(memory, integratorDenseJacobian), "CVDlsSetDenseJacFn", instance);
 }
 
 // The sparse direct solver; its entry points are placeholders in this unit, so this fails.
 int setupSparseSolver(ModelInstance* instance, CoSimIntegrator* integrator, int32_t nonZeros) {
   if (integratorSparsePattern(instance, integrator, instance->nx, nonZeros) < 0) return 1;
   int cores = useSparseSolver > 0 ? useSparseSolver : 1;
-  fmiLog(instance, fmi2OK, "Using SuperLU sparse solver on %d core%s.",
-                  cores, cores > 1 ? "s" : "");
+  fmiLog(instance, fmi2OK, "Using SuperLU sparse solver on %d core%s.", cores, cores > 1 ? "s" : "");
   void* memory = integrator->cvode.memory;
-  if (checkSundialsFlag(CVSuperLUMT(memory, cores, static_cast<int>(instance->nx), nonZeros),
-                        "CVSuperLUMT", instance))
+  if (checkSundialsFlag(CVSuperLUMT(memory, cores, static_cast<int>(instance->nx), nonZeros), "CVSuperLUMT", instance))
     return 1;
-  return checkSundialsFlag(CVSlsSetSparseJacFn(memory, integratorSparseJacobian), "CVSlsSetSparseJacFn",
-                           instance);
+  return checkSundialsFlag(CVSlsSetSparseJacFn(memory, integratorSparseJacobian), "CVSlsSetSparseJacFn", instance);
 }
 
-// Steps 4 to 24 of the set-up on a fresh record; 0 ready, 1 failed.
+// The set-up once the record exists; 0 ready, 1 failed.
 int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double tolerance) {
   uint64_t nx = instance->nx;
-  if (checkSundialsFlag(SUNContext_Create(nullptr, &integrator->context), "SUNContext_Create", instance))
-    return 1;
+  if (checkSundialsFlag(SUNContext_Create(nullptr, &integrator->context), "SUNContext_Create", instance)) return 1;
   SUNContext context = integrator->context;
   integrator->stateVector = N_VMake_Serial(static_cast<sunindextype>(nx), instance->states, context);
   if (checkSundialsPointer(integrator->stateVector, "N_VMake_Serial", instance)) return 1;
@@ -143,8 +135,8 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   cvodeStepperAttach(&integrator->cvode, memory);
   CVodeStepper* stepper = &integrator->cvode;
 
-  if (checkSundialsFlag(CVodeInit(memory, integratorRhs, instance->time, integrator->stateVector),
-                        "CVodeInit", instance) ||
+  if (checkSundialsFlag(CVodeInit(memory, integratorRhs, instance->time, integrator->stateVector), "CVodeInit",
+                        instance) ||
       checkSundialsFlag(CVodeSetUserData(memory, instance), "CVodeSetUserData", instance))
     return 1;
 
@@ -161,25 +153,20 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   }
 
   if (checkSundialsFlag(CVodeWFtolerances(memory, integratorErrorWeights), "CVodeWFtolerances", instance) ||
-      checkSundialsFlag(CVodeSetNonlinConvCoef(memory, nonlinearConvergenceCoefficient),
-                        "CVodeSetNonlinConvCoef", instance) ||
-      checkSundialsFlag(CVodeRootInit(memory, static_cast<int>(instance->ni), integratorRootFunction),
-                        "CVodeRootInit", instance) ||
-      checkSundialsFlag(CVodeStepRootInit(stepper, integratorStepEventCheck), "CVodeStepRootInit",
-                        instance))
+      checkSundialsFlag(CVodeSetNonlinConvCoef(memory, nonlinearConvergenceCoefficient), "CVodeSetNonlinConvCoef",
+                        instance) ||
+      checkSundialsFlag(CVodeRootInit(memory, static_cast<int>(instance->ni), integratorRootFunction), "CVodeRootInit",
+                        instance) ||
+      checkSundialsFlag(CVodeStepRootInit(stepper, integratorStepEventCheck), "CVodeStepRootInit", instance))
     return 1;
 
   integratorSetGroupCount(jacobianColumnGroups[0]);
   int32_t nonZeros = integratorCountNonzeros(nx);
-  if (nonZeros ? setupSparseSolver(instance, integrator, nonZeros) : setupDenseSolver(instance, integrator))
-    return 1;
+  if (nonZeros ? setupSparseSolver(instance, integrator, nonZeros) : setupDenseSolver(instance, integrator)) return 1;
 
-  if (checkSundialsFlag(cvodeStepperSetMaxNumSteps(stepper, maxInternalSteps), "CVodeSetMaxNumSteps",
-                        instance) ||
-      checkSundialsFlag(CVodeSetMaxNonlinIters(memory, maxNonlinearIterations), "CVodeSetMaxNonlinIters",
-                        instance) ||
-      checkSundialsFlag(CVodeSetMaxErrTestFails(memory, maxErrorTestFailures), "CVodeSetMaxErrTestFails",
-                        instance))
+  if (checkSundialsFlag(cvodeStepperSetMaxNumSteps(stepper, maxInternalSteps), "CVodeSetMaxNumSteps", instance) ||
+      checkSundialsFlag(CVodeSetMaxNonlinIters(memory, maxNonlinearIterations), "CVodeSetMaxNonlinIters", instance) ||
+      checkSundialsFlag(CVodeSetMaxErrTestFails(memory, maxErrorTestFailures), "CVodeSetMaxErrTestFails", instance))
     return 1;
 
   integrator->perturbedDerivatives = newVector(instance, nx, context);
@@ -190,8 +177,8 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   integrator->reportReady = 1;
   integrator->errorWeights = newVector(instance, nx, context);
   if (!integrator->errorWeights) return 1;
-  if (checkSundialsFlag(cvodeStepperSetErrHandlerFn(stepper, integratorErrorHandler, instance),
-                        "CVodeSetErrHandlerFn", instance))
+  if (checkSundialsFlag(cvodeStepperSetErrHandlerFn(stepper, integratorErrorHandler, instance), "CVodeSetErrHandlerFn",
+                        instance))
     return 1;
 
   instance->solverInts[solverIntIntegratorNotSetUp] = 0;
@@ -246,8 +233,7 @@ void fetchOutputs(ModelInstance* instance, CoSimIntegrator* integrator) {
 // CVODE found tout too close to start from: an explicit initial step instead of its estimate.
 int setInitialStep(ModelInstance* instance, CoSimIntegrator* integrator, double tout) {
   double h = 0.0;
-  if (checkSundialsFlag(CVodeGetCurrentStep(integrator->cvode.memory, &h), "CVodeGetCurrentStep", instance))
-    return 1;
+  if (checkSundialsFlag(CVodeGetCurrentStep(integrator->cvode.memory, &h), "CVodeGetCurrentStep", instance)) return 1;
   if (h == 0.0) {
     double larger = std::fabs(tout) > std::fabs(instance->time) ? tout : instance->time;
     h = (std::fabs(larger) + 1.0) * 0x1p-51;
@@ -312,8 +298,7 @@ int integratorReInit(ModelInstance* instance) {
   CoSimIntegrator* integrator = instance->integrator;
   if (!integrator || !integrator->cvode.memory) return 1;
   long steps = 0;
-  if (checkSundialsFlag(CVodeGetNumSteps(integrator->cvode.memory, &steps), "CVodeGetNumSteps", instance))
-    steps = -1;
+  if (checkSundialsFlag(CVodeGetNumSteps(integrator->cvode.memory, &steps), "CVodeGetNumSteps", instance)) steps = -1;
   integrator->statistics.internalSteps += static_cast<int32_t>(steps);
   return integratorRestart(instance);
 }
@@ -371,30 +356,32 @@ void printStatistics(ModelInstance* instance, CoSimIntegrator* integrator) {
     scaleFactor = -1.0;
   int internalSteps = integratorTotalSteps(instance);
 
-  fmiLog(instance, fmi2OK, "Sundials CVode Statistics\n"
-                  "    Stop time                                : %.2f s\n"
-                  "    Simulation time                          : %.2f s\n"
-                  "    Number of external steps                 : %d\n"
-                  "    Number of internal steps                 : %d\n"
-                  "    Number of non-linear iterations          : %ld\n"
-                  "    Number of non-linear convergence failures: %ld\n"
-                  "    Number of f function evaluations         : %d (%.2f s)\n"
-                  "    Number of g function evaluations         : %ld (%.2f s)\n"
-                  "    Number of Jacobian-evaluations (direct)  : %ld\n"
-                  "    Number of Jac function evaluations       : %d\n"
-                  "    Suggested tolerance scale factor         : %.1f\n"
-                  "    Grouping used                            : %s",
-                  instance->time, static_cast<double>(s.startClock), s.externalSteps, internalSteps,
-                  nonlinearIterations, convergenceFailures, s.rhsCalls, static_cast<double>(s.rhsMilliseconds),
-                  rootEvaluations, static_cast<double>(s.rootMilliseconds), jacobianEvaluations,
-                  s.jacobianCalls, scaleFactor, integratorGroupCount ? "yes" : "no");
-  fmiLog(instance, fmi2OK, "Rejected count\n"
-                  "    Number of external steps                 : %d\n"
-                  "    Number of internal steps                 : %d\n"
-                  "    Number of f function evaluations         : %d (%.2f s)\n"
-                  "    Number of Jac function evaluations       : %d\n",
-                  s.rejectedExternalSteps, s.rejectedInternalSteps, s.rejectedRhsCalls,
-                  static_cast<double>(s.rejectedRhsMilliseconds), s.rejectedJacobianCalls);
+  fmiLog(instance, fmi2OK,
+         "Sundials CVode Statistics\n"
+         "    Stop time                                : %.2f s\n"
+         "    Simulation time                          : %.2f s\n"
+         "    Number of external steps                 : %d\n"
+         "    Number of internal steps                 : %d\n"
+         "    Number of non-linear iterations          : %ld\n"
+         "    Number of non-linear convergence failures: %ld\n"
+         "    Number of f function evaluations         : %d (%.2f s)\n"
+         "    Number of g function evaluations         : %ld (%.2f s)\n"
+         "    Number of Jacobian-evaluations (direct)  : %ld\n"
+         "    Number of Jac function evaluations       : %d\n"
+         "    Suggested tolerance scale factor         : %.1f\n"
+         "    Grouping used                            : %s",
+         instance->time, static_cast<double>(s.startClock), s.externalSteps, internalSteps, nonlinearIterations,
+         convergenceFailures, s.rhsCalls, static_cast<double>(s.rhsMilliseconds), rootEvaluations,
+         static_cast<double>(s.rootMilliseconds), jacobianEvaluations, s.jacobianCalls, scaleFactor,
+         integratorGroupCount ? "yes" : "no");
+  fmiLog(instance, fmi2OK,
+         "Rejected count\n"
+         "    Number of external steps                 : %d\n"
+         "    Number of internal steps                 : %d\n"
+         "    Number of f function evaluations         : %d (%.2f s)\n"
+         "    Number of Jac function evaluations       : %d\n",
+         s.rejectedExternalSteps, s.rejectedInternalSteps, s.rejectedRhsCalls,
+         static_cast<double>(s.rejectedRhsMilliseconds), s.rejectedJacobianCalls);
 }
 
 }  // namespace
@@ -413,9 +400,8 @@ void integratorFree(ModelInstance* instance, ModelInstance* owner) {
   if (integrator->cvode.memory) CVodeFree(&integrator->cvode.memory);
   if (integrator->linearSolver) SUNLinSolFree(integrator->linearSolver);
   if (integrator->denseMatrix) SUNMatDestroy(integrator->denseMatrix);
-  N_Vector* vectors[] = {&integrator->stateVector,          &integrator->absoluteTolerances,
-                         &integrator->relativeTolerances,   &integrator->errorWeights,
-                         &integrator->perturbedDerivatives, &integrator->savedStates};
+  N_Vector* vectors[] = {&integrator->stateVector,  &integrator->absoluteTolerances,   &integrator->relativeTolerances,
+                         &integrator->errorWeights, &integrator->perturbedDerivatives, &integrator->savedStates};
   for (N_Vector* v : vectors)
     if (*v) N_VDestroy_Serial(*v);
   void* blocks[] = {integrator->columnStarts, integrator->entryPositions, integrator->lastOutputs,

@@ -4,12 +4,12 @@
 // initialisation to the statistics report at terminate, and its copies in FMU states.
 #pragma once
 
-#include <cstdint>
-
 #include <nvector/nvector_serial.h>
 #include <sundials/sundials_context.h>
 #include <sundials/sundials_linearsolver.h>
 #include <sundials/sundials_matrix.h>
+
+#include <cstdint>
 
 #include "cvode_stepper.h"
 #include "fmi2.h"
@@ -38,9 +38,9 @@ struct IntegratorStatistics {
 // The double and pattern arrays come from the host's allocateMemory; vectors, matrix, solver,
 // context and CVODE memory from SUNDIALS (C heap).
 struct CoSimIntegrator {
-  N_Vector stateVector;  // instance: over the instance's `states` (not owned data);
-                         // FMU-state copy: data of its own, never used
-  CVodeStepper cvode;    // cvode.memory: CVODE's memory, null in an FMU state's copy
+  N_Vector stateVector;           // instance: over the instance's `states` (not owned data);
+                                  // FMU-state copy: data of its own, never used
+  CVodeStepper cvode;             // cvode.memory: CVODE's memory, null in an FMU state's copy
   N_Vector absoluteTolerances;    // per state: abs(nominal) * tolerance
   N_Vector relativeTolerances;    // per state: tolerance, 0 for a negative nominal
   N_Vector errorWeights;          // CVODE's current weights, fetched before each Jacobian
@@ -56,7 +56,7 @@ struct CoSimIntegrator {
   int32_t inputDerivativesValid;
   int32_t restartPending;  // the inputs change course at the instance time: CVODE's history past
                            // it was computed for other inputs and must not be continued
-  double* lastOutputs;  // [ny+1] outputs fetched before the last integration call
+  double* lastOutputs;     // [ny+1] outputs fetched before the last integration call
   double lastOutputTime;
   IntegratorStatistics statistics;
   // SUNDIALS objects of this record: the context of its vectors, and the dense solver's matrix

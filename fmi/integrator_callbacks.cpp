@@ -1,12 +1,12 @@
 #include "integrator_callbacks.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-
 #include <cvode/cvode.h>
 #include <sunmatrix/sunmatrix_dense.h>
 #include <sunmatrix/sunmatrix_sparse.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "evaluate.h"
 #include "integrator.h"
@@ -75,8 +75,7 @@ int callbackEventIndicators(ModelInstance* instance, double* indicators, uint64_
     if (result) return result;
   }
   memcpy(indicators, instance->eventIndicators, (n < instance->ni ? n : instance->ni) * sizeof(double));
-  fmiLog(instance, fmi2OK, "%s",
-                  fmiFunctionNames[fmiNameGetEventIndicators]);
+  fmiLog(instance, fmi2OK, "%s", fmiFunctionNames[fmiNameGetEventIndicators]);
   return 0;
 }
 
@@ -135,15 +134,13 @@ struct Increments {
 int jacobianIncrements(N_Vector fy, Increments* increments, ModelInstance* instance) {
   CoSimIntegrator* integrator = instance->integrator;
   void* memory = integrator->cvode.memory;
-  if (checkSundialsFlag(CVodeGetErrWeights(memory, integrator->errorWeights), "CVodeGetErrWeights", instance))
-    return 1;
+  if (checkSundialsFlag(CVodeGetErrWeights(memory, integrator->errorWeights), "CVodeGetErrWeights", instance)) return 1;
   increments->srur = std::sqrt(machineEpsilon);
   double fnorm = N_VWrmsNorm(fy, integrator->errorWeights);
   double h = 0.0;
   if (checkSundialsFlag(CVodeGetCurrentStep(memory, &h), "CVodeGetCurrentStep", instance)) return 1;
-  increments->minimum = fnorm != 0.0
-                            ? 1000.0 * std::fabs(h) * machineEpsilon * static_cast<double>(instance->nx) * fnorm
-                            : 1.0;
+  increments->minimum =
+      fnorm != 0.0 ? 1000.0 * std::fabs(h) * machineEpsilon * static_cast<double>(instance->nx) * fnorm : 1.0;
   return 0;
 }
 
@@ -162,8 +159,8 @@ double columnIncrement(double s, double weight, const Increments& increments) {
 
 // One right-hand side with every column of group j perturbed at once; y is restored whatever
 // the evaluation returned. The increments go into `increment` by column.
-int evaluateGroup(double t, N_Vector y, const ColumnGroup& group, const Increments& increments,
-                  double* increment, ModelInstance* instance) {
+int evaluateGroup(double t, N_Vector y, const ColumnGroup& group, const Increments& increments, double* increment,
+                  ModelInstance* instance) {
   CoSimIntegrator* integrator = instance->integrator;
   double* yData = N_VGetArrayPointer(y);
   double* saved = N_VGetArrayPointer(integrator->savedStates);
@@ -206,8 +203,8 @@ int groupedDenseJacobian(double t, N_Vector y, N_Vector fy, SUNMatrix J, const I
 
 // Column by column, with up to five tries per column, the increment divided by -5 after each
 // failed one. Column j is written through tmp2, whose data pointer is set to it.
-int columnDenseJacobian(double t, N_Vector y, N_Vector fy, SUNMatrix J, const Increments& increments,
-                        N_Vector tmp1, N_Vector tmp2, ModelInstance* instance) {
+int columnDenseJacobian(double t, N_Vector y, N_Vector fy, SUNMatrix J, const Increments& increments, N_Vector tmp1,
+                        N_Vector tmp2, ModelInstance* instance) {
   double* yData = N_VGetArrayPointer(y);
   const double* weights = N_VGetArrayPointer(instance->integrator->errorWeights);
   sunindextype n = SUNDenseMatrix_Columns(J);
@@ -292,8 +289,8 @@ extern "C" int integratorSparseJacobian(double t, void* y, void* fy, void* J, vo
   if (jacobianIncrements(static_cast<N_Vector>(fy), &increments, instance) == 0) {
     instance->solverInts[solverIntJacobianInProgress] = 1;
     if (integratorGroupCount > 0)
-      result = groupedSparseJacobian(t, static_cast<N_Vector>(y), static_cast<N_Vector>(fy),
-                                     static_cast<SUNMatrix>(J), increments, static_cast<N_Vector>(tmp3), instance);
+      result = groupedSparseJacobian(t, static_cast<N_Vector>(y), static_cast<N_Vector>(fy), static_cast<SUNMatrix>(J),
+                                     increments, static_cast<N_Vector>(tmp3), instance);
   }
   instance->solverInts[solverIntJacobianInProgress] = 0;
   N_VSetArrayPointer(kept, work);
@@ -314,8 +311,7 @@ int32_t integratorCountNonzeros(uint64_t nx) {
   return count;
 }
 
-int32_t integratorSparsePattern(ModelInstance* instance, CoSimIntegrator* integrator, uint64_t nx,
-                                int32_t nonZeros) {
+int32_t integratorSparsePattern(ModelInstance* instance, CoSimIntegrator* integrator, uint64_t nx, int32_t nonZeros) {
   int groups = jacobianColumnGroups[0];
   integrator->nonZeroCount = nonZeros;
   integrator->patternGroupCount = groups;

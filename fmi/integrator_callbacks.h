@@ -5,10 +5,10 @@
 // state pointer and extrapolated inputs restored afterwards.
 #pragma once
 
-#include <cstdint>
-
 #include <nvector/nvector_serial.h>
 #include <sundials/sundials_matrix.h>
+
+#include <cstdint>
 
 struct ModelInstance;
 struct CoSimIntegrator;
@@ -24,13 +24,12 @@ int integratorRhs(double t, N_Vector y, N_Vector ydot, void* instance);
 // 0; -1 failure.
 int integratorRootFunction(double t, N_Vector y, double* gout, void* instance);
 // Dense Jacobian for CVODE's dense direct solver. 0; 1 recoverable failure; -1 unrecoverable.
-int integratorDenseJacobian(double t, N_Vector y, N_Vector fy, SUNMatrix J, void* instance,
-                            N_Vector tmp1, N_Vector tmp2, N_Vector tmp3);
+int integratorDenseJacobian(double t, N_Vector y, N_Vector fy, SUNMatrix J, void* instance, N_Vector tmp1,
+                            N_Vector tmp2, N_Vector tmp3);
 // Compressed-column Jacobian for a sparse direct solver (J a SUNSparseMatrix in CSC form, with
 // the pattern of integratorSparsePattern); the arguments come untyped through the sparse
 // solver's interface.
-int integratorSparseJacobian(double t, void* y, void* fy, void* J, void* instance, void* tmp1,
-                             void* tmp2, void* tmp3);
+int integratorSparseJacobian(double t, void* y, void* fy, void* J, void* instance, void* tmp1, void* tmp2, void* tmp3);
 }
 
 // Stores the model's number of column groups into integratorGroupCount.
@@ -42,5 +41,4 @@ int32_t integratorCountNonzeros(uint64_t nx);
 
 // Builds the sparse pattern into the record (arrays from the instance's allocateMemory). Returns
 // the largest distance between an entry's row and column, or -1 when an allocation failed.
-int32_t integratorSparsePattern(ModelInstance* instance, CoSimIntegrator* integrator, uint64_t nx,
-                                int32_t nonZeros);
+int32_t integratorSparsePattern(ModelInstance* instance, CoSimIntegrator* integrator, uint64_t nx, int32_t nonZeros);

@@ -29,8 +29,8 @@ int32_t* allocateInts(const fmi2CallbackFunctions* functions, uint64_t count) {
 // A record for an FMU state: its own context and vectors of the source's lengths, no CVODE
 // memory, no double arrays yet. 0; 1 when something could not be made (what was made stays in
 // the record for the caller to release).
-int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source,
-                   const fmi2CallbackFunctions* functions, uint64_t nx) {
+int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source, const fmi2CallbackFunctions* functions,
+                   uint64_t nx) {
   auto* record = static_cast<CoSimIntegrator*>(functions->allocateMemory(1, sizeof(CoSimIntegrator)));
   if (!record) return 1;
   memset(record, 0, sizeof *record);
@@ -39,12 +39,10 @@ int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source,
     record->context = nullptr;
     return 1;
   }
-  N_Vector* made[] = {&record->stateVector,          &record->absoluteTolerances,
-                      &record->relativeTolerances,   &record->errorWeights,
-                      &record->perturbedDerivatives, &record->savedStates};
-  const N_Vector from[] = {source->stateVector,          source->absoluteTolerances,
-                           source->relativeTolerances,   source->errorWeights,
-                           source->perturbedDerivatives, source->savedStates};
+  N_Vector* made[] = {&record->stateVector,  &record->absoluteTolerances,   &record->relativeTolerances,
+                      &record->errorWeights, &record->perturbedDerivatives, &record->savedStates};
+  const N_Vector from[] = {source->stateVector,  source->absoluteTolerances,   source->relativeTolerances,
+                           source->errorWeights, source->perturbedDerivatives, source->savedStates};
   for (int i = 0; i < 6; ++i) {
     sunindextype length = from[i] ? N_VGetLength(from[i]) : static_cast<sunindextype>(nx);
     *made[i] = N_VNew_Serial(length, record->context);

@@ -19,11 +19,9 @@ double communicationTolerance(double time) { return (std::fabs(time) + 1.0) * 0x
 constexpr double inlineEndSlack = 0.1;
 constexpr double inlinePointAllowance = 1.5;
 
-bool inlineIntegration(const ModelInstance* instance) {
-  return instance->solverInts[solverIntInlineIntegration] != 0;
-}
+bool inlineIntegration(const ModelInstance* instance) { return instance->solverInts[solverIntInlineIntegration] != 0; }
 
-// Step 1 to 4 of a step: refusals that change nothing, and the step's end in *tEnd.
+// The checks before a step: refusals that change nothing, and the step's end in *tEnd.
 // fmi2OK to go on; any other status is the call's result.
 fmi2Status checkStep(ModelInstance* instance, const char* name, double point, double step, double* tEnd) {
   if (!fmiModeAccepts(instance, callDoStep, name)) return fmi2Warning;
@@ -40,8 +38,7 @@ fmi2Status checkStep(ModelInstance* instance, const char* name, double point, do
   if (off && inlineIntegration(instance))
     off = offset > inlinePointAllowance * instance->solverReals[solverRealInlineStepSize];
   if (off) {
-    fmiLog(instance, fmi2Warning, "%s: currentCommunicationPoint = %.16f, expected %.16f", name, point,
-           instance->time);
+    fmiLog(instance, fmi2Warning, "%s: currentCommunicationPoint = %.16f, expected %.16f", name, point, instance->time);
     return fmi2Warning;
   }
   *tEnd = point + step;
@@ -52,8 +49,8 @@ fmi2Status checkStep(ModelInstance* instance, const char* name, double point, do
              instance->stopTime, *tEnd, instance->time);
       return fmi2Warning;
     }
-    fmiLog(instance, fmi2OK, "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n",
-           instance->time, excess);
+    fmiLog(instance, fmi2OK, "t = %f: Reducing communicationStepSize %.16e s to avoid passing tStop.\n", instance->time,
+           excess);
     *tEnd = instance->stopTime;
   }
   return fmi2OK;
@@ -173,8 +170,8 @@ fmi2Status fmiDoStep(ModelInstance* instance, double currentCommunicationPoint, 
 namespace {
 
 // The refusals the two derivative calls share. fmi2OK to go on.
-fmi2Status checkDerivativeCall(ModelInstance* instance, const char* name, const void* vr, size_t nvr,
-                               const void* order, const void* value) {
+fmi2Status checkDerivativeCall(ModelInstance* instance, const char* name, const void* vr, size_t nvr, const void* order,
+                               const void* value) {
   if (inlineIntegration(instance)) {
     fmiLog(instance, fmi2Warning, "%s is not suported with inline integration", name);
     return fmi2Warning;

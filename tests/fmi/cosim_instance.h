@@ -20,8 +20,8 @@ class CoSimInstanceTest : public ::testing::Test {
   void SetUp() override {
     EnsureRuntimeAttached();
     resetHostAllocator();
-    instance = fmiInstantiate("cs", fmi2CoSimulation, "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}", "",
-                              host.functions(), fmi2False, fmi2False);
+    instance = fmiInstantiate("cs", fmi2CoSimulation, "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}", "", host.functions(),
+                              fmi2False, fmi2False);
     ASSERT_NE(instance, nullptr);
     const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14)};
     const fmi2Real values[] = {-1.0, -1.0, 100.0};

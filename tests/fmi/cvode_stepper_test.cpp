@@ -1,17 +1,16 @@
 // The stepper against stock CVODE normal mode on small ODEs: where no stop callback is registered
 // it must return what normal mode returns; the callback, the held-back root and the step limit
 // are checked against the known solutions.
+#include "cvode_stepper.h"
+
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-#include <vector>
-
 #include <nvector/nvector_serial.h>
 #include <sunlinsol/sunlinsol_dense.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
-#include "cvode_stepper.h"
+#include <cmath>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -22,8 +21,8 @@ struct Problem {
   Ode ode;
   double rootAt;  // one root function y0 - rootAt; NaN for none
   double consults = 0;
-  long stopAtConsult = 0;     // the callback stops at this consult (1-based); 0 never
-  double stopAfterTime = NAN; // or stops once CVODE's time has passed this
+  long stopAtConsult = 0;      // the callback stops at this consult (1-based); 0 never
+  double stopAfterTime = NAN;  // or stops once CVODE's time has passed this
   void* memory = nullptr;
 };
 
@@ -32,9 +31,16 @@ extern "C" int problemRhs(double, N_Vector y, N_Vector ydot, void* data) {
   double* x = N_VGetArrayPointer(y);
   double* dx = N_VGetArrayPointer(ydot);
   switch (p->ode) {
-    case Ode::decay: dx[0] = -x[0]; break;
-    case Ode::oscillator: dx[0] = x[1]; dx[1] = -x[0]; break;
-    case Ode::ramp: dx[0] = 1.0; break;
+    case Ode::decay:
+      dx[0] = -x[0];
+      break;
+    case Ode::oscillator:
+      dx[0] = x[1];
+      dx[1] = -x[0];
+      break;
+    case Ode::ramp:
+      dx[0] = 1.0;
+      break;
   }
   return 0;
 }
@@ -58,8 +64,7 @@ struct Report {
   std::string module, function, message;
 };
 
-extern "C" void recordReport(int code, const char* module, const char* function, char* message,
-                             void* data) {
+extern "C" void recordReport(int code, const char* module, const char* function, char* message, void* data) {
   static_cast<std::vector<Report>*>(data)->push_back({code, module, function, message});
 }
 
@@ -167,12 +172,11 @@ TEST_P(StepperMatchesNormalMode, SameFlagsTimesAndValues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StepperMatchesNormalMode,
-    ::testing::Values(
-        OracleCase{"decay", Ode::decay, NAN, {0.1, 0.1001, 0.5, 2.0, 2.0, 7.5}, 0.0},
-        OracleCase{"oscillator", Ode::oscillator, NAN, {0.3, 1.0, 1.7, 6.0, 20.0}, 0.0},
-        OracleCase{"root inside tout", Ode::decay, 0.5, {0.2, 1.0, 3.0}, 1e-12},
-        OracleCase{"oscillator roots", Ode::oscillator, 0.0, {1.0, 5.0, 12.0}, 1e-9},
-        OracleCase{"root beyond tout", Ode::ramp, 1.05, {0.5, 1.0, 1.04, 2.0, 3.0}, 1e-8}),
+    ::testing::Values(OracleCase{"decay", Ode::decay, NAN, {0.1, 0.1001, 0.5, 2.0, 2.0, 7.5}, 0.0},
+                      OracleCase{"oscillator", Ode::oscillator, NAN, {0.3, 1.0, 1.7, 6.0, 20.0}, 0.0},
+                      OracleCase{"root inside tout", Ode::decay, 0.5, {0.2, 1.0, 3.0}, 1e-12},
+                      OracleCase{"oscillator roots", Ode::oscillator, 0.0, {1.0, 5.0, 12.0}, 1e-9},
+                      OracleCase{"root beyond tout", Ode::ramp, 1.05, {0.5, 1.0, 1.04, 2.0, 3.0}, 1e-8}),
     [](const auto& info) {
       std::string name = info.param.name;
       for (char& ch : name)

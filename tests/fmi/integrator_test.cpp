@@ -1,16 +1,16 @@
 // The integrator's callbacks and set-up on a real Co-Simulation instance of the model: what
 // no fmi2 function shows directly (the grouped Jacobian, the increments, the evaluation frame,
 // the tolerances CVODE is given, the sparse pattern).
+#include "integrator.h"
+
+#include <cvode/cvode.h>
 #include <gtest/gtest.h>
+#include <sunmatrix/sunmatrix_dense.h>
 
 #include <cmath>
 #include <vector>
 
-#include <cvode/cvode.h>
-#include <sunmatrix/sunmatrix_dense.h>
-
 #include "cosim_instance.h"
-#include "integrator.h"
 #include "integrator_callbacks.h"
 #include "model.h"
 

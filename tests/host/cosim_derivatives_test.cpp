@@ -89,17 +89,25 @@ TEST_P(RefusedInputDerivatives, WarnAndExtrapolateNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedInputDerivatives,
     ::testing::Values(
-        RefusedInputDerivative{"SecondOrder", {model::u}, {2},
-                               "fmi2SetRealInputDerivatives: derivative order 2 is not supported"},
-        RefusedInputDerivative{"NoReference", {}, {},
+        RefusedInputDerivative{
+            "SecondOrder", {model::u}, {2}, "fmi2SetRealInputDerivatives: derivative order 2 is not supported"},
+        RefusedInputDerivative{"NoReference",
+                               {},
+                               {},
                                "fmi2SetRealInputDerivatives: invalid nvr = 0 (number of inputs = 1), ignoring call"},
-        RefusedInputDerivative{"MoreThanTheInputs", {model::u, model::u}, {1, 1},
+        RefusedInputDerivative{"MoreThanTheInputs",
+                               {model::u, model::u},
+                               {1, 1},
                                "fmi2SetRealInputDerivatives: invalid nvr = 2 (number of inputs = 1), ignoring call"},
-        RefusedInputDerivative{"Parameter", {model::filterT}, {1},
+        RefusedInputDerivative{
+            "Parameter", {model::filterT}, {1}, "fmi2SetRealInputDerivatives: variable is not input"},
+        RefusedInputDerivative{"InputIndexOutOfRange",
+                               {model::reference(0, 5, 1)},
+                               {1},
                                "fmi2SetRealInputDerivatives: variable is not input"},
-        RefusedInputDerivative{"InputIndexOutOfRange", {model::reference(0, 5, 1)}, {1},
-                               "fmi2SetRealInputDerivatives: variable is not input"},
-        RefusedInputDerivative{"InputAtAnInvalidLevel", {model::reference(9, 5, 0)}, {1},
+        RefusedInputDerivative{"InputAtAnInvalidLevel",
+                               {model::reference(9, 5, 0)},
+                               {1},
                                "fmi2SetRealInputDerivatives: variable is not input"}),
     [](const auto& info) { return info.param.name; });
 
@@ -131,8 +139,8 @@ TEST_F(CoSimDerivatives, NullArraysAreRefused) {
   EXPECT_EQ(unit.fmi2SetRealInputDerivatives(c, &model::u, 1, nullptr, &slope), fmi2Warning);
   EXPECT_EQ(unit.fmi2GetRealOutputDerivatives(c, &model::y, 1, &firstOrder, nullptr), fmi2Warning);
   EXPECT_EQ(textsAt(fmi2Warning), (std::vector<std::string>{"fmi2SetRealInputDerivatives: vr == NULL",
-                                                           "fmi2SetRealInputDerivatives: order == NULL",
-                                                           "fmi2GetRealOutputDerivatives: value == NULL"}));
+                                                            "fmi2SetRealInputDerivatives: order == NULL",
+                                                            "fmi2GetRealOutputDerivatives: value == NULL"}));
 }
 
 // Before any step the interval is 0, also with a start time other than 0: the estimate is 0
@@ -142,8 +150,9 @@ TEST_F(CoSimDerivatives, OutputDerivativeBeforeTheFirstStepIsZero) {
   fmi2Real value = 7.0;
   EXPECT_EQ(unit.fmi2GetRealOutputDerivatives(c, &model::y, 1, &firstOrder, &value), fmi2OK);
   EXPECT_EQ(value, 0.0);
-  EXPECT_EQ(textsAt(fmi2Warning), std::vector<std::string>{
-                                      "fmi2GetRealOutputDerivatives: time interval for estimate is 0.000000, returning 0"});
+  EXPECT_EQ(
+      textsAt(fmi2Warning),
+      std::vector<std::string>{"fmi2GetRealOutputDerivatives: time interval for estimate is 0.000000, returning 0"});
 }
 
 // After a step: the difference quotient of y over the last integration call; higher orders 0.
@@ -193,19 +202,18 @@ TEST_P(RefusedOutputDerivatives, Warn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedOutputDerivatives,
-    ::testing::Values(
-        RefusedOutputDerivative{"OrderZero", model::y, 0, 1,
-                                "fmi2GetRealOutputDerivatives: derivative order 0 is not allowed"},
-        RefusedOutputDerivative{"NegativeOrder", model::y, -1, 1,
-                                "fmi2GetRealOutputDerivatives: derivative order 0 is not allowed"},
-        RefusedOutputDerivative{"NotAnOutput", model::filterY, 1, 1,
-                                "fmi2GetRealOutputDerivatives: variable is not output"},
-        RefusedOutputDerivative{"OutputIndexOutOfRange", model::reference(1, 4, 1), 1, 1,
-                                "fmi2GetRealOutputDerivatives: variable is not output"},
-        RefusedOutputDerivative{"NoReference", model::y, 1, 0,
-                                "fmi2GetRealOutputDerivatives: invalid nvr = 0 (number of outputs = 1)"},
-        RefusedOutputDerivative{"MoreThanTheOutputs", model::y, 1, 2,
-                                "fmi2GetRealOutputDerivatives: invalid nvr = 2 (number of outputs = 1)"}),
+    ::testing::Values(RefusedOutputDerivative{"OrderZero", model::y, 0, 1,
+                                              "fmi2GetRealOutputDerivatives: derivative order 0 is not allowed"},
+                      RefusedOutputDerivative{"NegativeOrder", model::y, -1, 1,
+                                              "fmi2GetRealOutputDerivatives: derivative order 0 is not allowed"},
+                      RefusedOutputDerivative{"NotAnOutput", model::filterY, 1, 1,
+                                              "fmi2GetRealOutputDerivatives: variable is not output"},
+                      RefusedOutputDerivative{"OutputIndexOutOfRange", model::reference(1, 4, 1), 1, 1,
+                                              "fmi2GetRealOutputDerivatives: variable is not output"},
+                      RefusedOutputDerivative{"NoReference", model::y, 1, 0,
+                                              "fmi2GetRealOutputDerivatives: invalid nvr = 0 (number of outputs = 1)"},
+                      RefusedOutputDerivative{"MoreThanTheOutputs", model::y, 1, 2,
+                                              "fmi2GetRealOutputDerivatives: invalid nvr = 2 (number of outputs = 1)"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -1,7 +1,7 @@
 // fmi2DoStep's checks and statuses, the zero step, failures inside a step, and the
 // Co-Simulation terminate's statistics report.
-#include <cmath>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -87,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedStep{"NaNPoint", 0.5, NAN, 0.1, "fmi2DoStep: currentCommunicationPoint = nan is not a finite number"},
         RefusedStep{"InfinitePoint", 0.0, INFINITY, 0.1,
                     "fmi2DoStep: currentCommunicationPoint = inf is not a finite number"},
-        RefusedStep{"NaNStep", 0.5, 0.5, NAN, "fmi2DoStep: communicationStepSize = nan must be finite and not negative"},
+        RefusedStep{"NaNStep", 0.5, 0.5, NAN,
+                    "fmi2DoStep: communicationStepSize = nan must be finite and not negative"},
         RefusedStep{"InfiniteStep", 0.5, 0.5, INFINITY,
                     "fmi2DoStep: communicationStepSize = inf must be finite and not negative"},
         RefusedStep{"NegativeStep", 0.5, 0.5, -0.25,
@@ -177,8 +178,9 @@ TEST_F(CoSimStepping, ToutTooCloseAfterARestartSetsTheInitialStep) {
   EXPECT_EQ(unit.fmi2DoStep(c, 1.0, tiny, fmi2True), fmi2OK);
   bool explicitStep = false;
   for (const std::string& text : host.texts())
-    explicitStep = explicitStep ||
-                   text.rfind("Internal step too small at t = 1.000000, setting initial step size explicitly to ", 0) == 0;
+    explicitStep =
+        explicitStep ||
+        text.rfind("Internal step too small at t = 1.000000, setting initial step size explicitly to ", 0) == 0;
   EXPECT_TRUE(explicitStep);
   EXPECT_EQ(lastTime(c), 1.0 + tiny);
   EXPECT_EQ(unit.fmi2DoStep(c, 1.0 + tiny, 1.0, fmi2True), fmi2OK);
@@ -243,7 +245,7 @@ TEST_F(CoSimStepping, FailedSetupIsFatalAndLeavesTheInstanceInstantiated) {
     hostAllocator().failAt = hostAllocator().calls + k;
     fmi2Status status = unit.fmi2EnterInitializationMode(c);
     hostAllocator().failAt = 0;
-    if (status == fmi2OK) break;  // no allocation left to fail
+    if (status == fmi2OK) break;        // no allocation left to fail
     if (status != fmi2Fatal) continue;  // an allocation before the set-up
     (host.contains("Sundials CVode Statistics") ? fatalWithReport : fatalWithoutReport) += 1;
     EXPECT_EQ(probeMode(c), 0) << "still instantiated: a new initialisation is accepted";
