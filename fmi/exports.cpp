@@ -4,6 +4,7 @@
 #include "instance.h"
 #include "instantiate.h"
 #include "modelexchange.h"
+#include "stepping.h"
 #include "values.h"
 
 namespace {
@@ -94,6 +95,35 @@ FMI2_EXPORT fmi2Status fmi2GetContinuousStates(fmi2Component c, fmi2Real x[], si
 }
 FMI2_EXPORT fmi2Status fmi2GetNominalsOfContinuousStates(fmi2Component c, fmi2Real x_nominal[], size_t nx) {
   return fmiGetNominalsOfContinuousStates(instanceOf(c), x_nominal, nx);
+}
+
+FMI2_EXPORT fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                                   const fmi2Integer order[], const fmi2Real value[]) {
+  return fmiSetRealInputDerivatives(instanceOf(c), vr, nvr, order, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                                    const fmi2Integer order[], fmi2Real value[]) {
+  return fmiGetRealOutputDerivatives(instanceOf(c), vr, nvr, order, value);
+}
+FMI2_EXPORT fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Real communicationStepSize,
+                                  fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
+  return fmiDoStep(instanceOf(c), currentCommunicationPoint, communicationStepSize, noSetFMUStatePriorToCurrentPoint);
+}
+FMI2_EXPORT fmi2Status fmi2CancelStep(fmi2Component c) { return fmiCancelStep(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2GetStatus(fmi2Component c, const fmi2StatusKind s, fmi2Status* value) {
+  return fmiGetStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s, fmi2Real* value) {
+  return fmiGetRealStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s, fmi2Integer* value) {
+  return fmiGetIntegerStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s, fmi2Boolean* value) {
+  return fmiGetBooleanStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetStringStatus(fmi2Component c, const fmi2StatusKind s, fmi2String* value) {
+  return fmiGetStringStatus(instanceOf(c), s, value);
 }
 
 }  // extern "C"
