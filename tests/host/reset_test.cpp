@@ -499,6 +499,38 @@ TEST_P(RepeatedResets, AfterEachResetTheInstanceImageIsANewInstancesImage) {
 INSTANTIATE_TEST_SUITE_P(Kinds, RepeatedResets, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
                          kindParamName);
 
+// A state restored into a running Co-Simulation instance can put it into modeTerminated while it
+// still has its integrator; the reset releases that too, as the instance was new without one.
+TEST_F(Reset, ACoSimulationIntegratorLeftByARestoredTerminatedStateIsReleased) {
+  if (!unit.fmi2GetFMUstate) GTEST_SKIP() << "the FMU-state calls are not exported yet";
+  fmi2Component c = instantiate(fmi2CoSimulation);
+  ASSERT_NE(c, nullptr);
+  const long newBlocks = hostAllocator().liveBlocks;
+  const long long newBytes = hostAllocator().liveBytes;
+  limitsOnly(c);
+  ASSERT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
+  ASSERT_EQ(unit.fmi2ExitInitializationMode(c), fmi2OK);
+  ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 0.1, fmi2True), fmi2OK);
+  ASSERT_EQ(unit.fmi2Terminate(c), fmi2OK);
+  fmi2FMUstate terminated = nullptr;
+  ASSERT_EQ(unit.fmi2GetFMUstate(c, &terminated), fmi2OK);
+
+  ASSERT_EQ(unit.fmi2Reset(c), fmi2OK);
+  limitsOnly(c);
+  ASSERT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
+  ASSERT_EQ(unit.fmi2ExitInitializationMode(c), fmi2OK);
+  ASSERT_EQ(unit.fmi2SetFMUstate(c, terminated), fmi2OK);
+  ASSERT_EQ(unit.fmi2FreeFMUstate(c, &terminated), fmi2OK);
+  ASSERT_GT(hostAllocator().liveBlocks, newBlocks) << "the restore took the integrator away";
+
+  host.clear();
+  EXPECT_EQ(unit.fmi2Reset(c), fmi2OK);
+  EXPECT_EQ(host.texts(), (std::vector<std::string>{"fmi2Reset...", "fmi2Reset completed"}));
+  EXPECT_EQ(hostAllocator().liveBlocks, newBlocks);
+  EXPECT_EQ(hostAllocator().liveBytes, newBytes);
+  EXPECT_EQ(initialiseAndReadBack(c), startValuesRead());
+}
+
 TEST_F(Reset, ANullInstanceIsRefused) { EXPECT_EQ(unit.fmi2Reset(nullptr), fmi2Warning); }
 
 }  // namespace
