@@ -88,13 +88,23 @@ class Reset : public UnitTest {
 
 // ---- Messages, statuses and the state after a reset ----------------------------------------
 
+// Model Exchange calls after the start mode, to reach the later modes of the event iteration.
+enum EventSteps {
+  noEventSteps,
+  toEventDone,        // fmi2NewDiscreteStates until no more are needed
+  toContinuousTime,   // and fmi2EnterContinuousTimeMode
+};
+
 struct ModeCase {
   fmi2Type type;
   StartMode start;
+  EventSteps steps;
   std::vector<std::string> texts;  // in order; an entry ending in '*' matches every text it begins
 };
 
-void PrintTo(const ModeCase& c, std::ostream* os) { *os << kindName(c.type) << " from start mode " << c.start; }
+void PrintTo(const ModeCase& c, std::ostream* os) {
+  *os << kindName(c.type) << " from start mode " << c.start << " with event steps " << c.steps;
+}
 
 bool matches(const std::string& text, const std::string& pattern) {
   if (!pattern.empty() && pattern.back() == '*') return text.starts_with(pattern.substr(0, pattern.size() - 1));
@@ -107,6 +117,15 @@ TEST_P(ResetModes, SaysWhatItDoesAndLeavesTheStartValuesInModeInstantiated) {
   const ModeCase& c = GetParam();
   fmi2Component comp = startIn(c.type, c.start);
   ASSERT_NE(comp, nullptr);
+  if (c.steps >= toEventDone) {
+    fmi2EventInfo info{};
+    do {
+      ASSERT_EQ(unit.fmi2NewDiscreteStates(comp, &info), fmi2OK);
+    } while (info.newDiscreteStatesNeeded);
+  }
+  if (c.steps >= toContinuousTime) {
+    ASSERT_EQ(unit.fmi2EnterContinuousTimeMode(comp), fmi2OK);
+  }
   disturb(comp);
   host.clear();
 
@@ -135,10 +154,14 @@ std::vector<ModeCase> modeCases() {
     else
       running.push_back("fmi2Terminate");
     running.push_back(done);
-    cases.push_back({type, startInstantiated, {begin, "fmi2Reset: already reset, ignoring call"}});
-    cases.push_back({type, startInitialization, running});
-    cases.push_back({type, startRunning, running});
-    cases.push_back({type, startTerminated, {begin, done}});
+    cases.push_back({type, startInstantiated, noEventSteps, {begin, "fmi2Reset: already reset, ignoring call"}});
+    cases.push_back({type, startInitialization, noEventSteps, running});
+    cases.push_back({type, startRunning, noEventSteps, running});
+    if (type == fmi2ModelExchange) {
+      cases.push_back({type, startRunning, toEventDone, running});
+      cases.push_back({type, startRunning, toContinuousTime, running});
+    }
+    cases.push_back({type, startTerminated, noEventSteps, {begin, done}});
   }
   return cases;
 }
