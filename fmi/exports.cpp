@@ -3,6 +3,7 @@
 #include "initialize.h"
 #include "instance.h"
 #include "instantiate.h"
+#include "modelexchange.h"
 #include "stepping.h"
 #include "values.h"
 
@@ -67,6 +68,34 @@ FMI2_EXPORT fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference v
   return fmiSetString(instanceOf(c), vr, nvr, value);
 }
 
+FMI2_EXPORT fmi2Status fmi2EnterEventMode(fmi2Component c) { return fmiEnterEventMode(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2NewDiscreteStates(fmi2Component c, fmi2EventInfo* eventInfo) {
+  return fmiNewDiscreteStates(instanceOf(c), eventInfo);
+}
+FMI2_EXPORT fmi2Status fmi2EnterContinuousTimeMode(fmi2Component c) {
+  return fmiEnterContinuousTimeMode(instanceOf(c));
+}
+FMI2_EXPORT fmi2Status fmi2CompletedIntegratorStep(fmi2Component c, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
+                                                   fmi2Boolean* enterEventMode, fmi2Boolean* terminateSimulation) {
+  return fmiCompletedIntegratorStep(instanceOf(c), noSetFMUStatePriorToCurrentPoint, enterEventMode,
+                                    terminateSimulation);
+}
+FMI2_EXPORT fmi2Status fmi2SetTime(fmi2Component c, fmi2Real time) { return fmiSetTime(instanceOf(c), time); }
+FMI2_EXPORT fmi2Status fmi2SetContinuousStates(fmi2Component c, const fmi2Real x[], size_t nx) {
+  return fmiSetContinuousStates(instanceOf(c), x, nx);
+}
+FMI2_EXPORT fmi2Status fmi2GetDerivatives(fmi2Component c, fmi2Real derivatives[], size_t nx) {
+  return fmiGetDerivatives(instanceOf(c), derivatives, nx);
+}
+FMI2_EXPORT fmi2Status fmi2GetEventIndicators(fmi2Component c, fmi2Real eventIndicators[], size_t ni) {
+  return fmiGetEventIndicators(instanceOf(c), eventIndicators, ni);
+}
+FMI2_EXPORT fmi2Status fmi2GetContinuousStates(fmi2Component c, fmi2Real x[], size_t nx) {
+  return fmiGetContinuousStates(instanceOf(c), x, nx);
+}
+FMI2_EXPORT fmi2Status fmi2GetNominalsOfContinuousStates(fmi2Component c, fmi2Real x_nominal[], size_t nx) {
+  return fmiGetNominalsOfContinuousStates(instanceOf(c), x_nominal, nx);
+}
 
 FMI2_EXPORT fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
                                                    const fmi2Integer order[], const fmi2Real value[]) {
