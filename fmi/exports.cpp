@@ -4,6 +4,7 @@
 #include "instance.h"
 #include "instantiate.h"
 #include "modelexchange.h"
+#include "reset.h"
 #include "stepping.h"
 #include "values.h"
 
@@ -35,6 +36,7 @@ FMI2_EXPORT fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
 }
 FMI2_EXPORT fmi2Status fmi2ExitInitializationMode(fmi2Component c) { return fmiExitInitializationMode(instanceOf(c)); }
 FMI2_EXPORT fmi2Status fmi2Terminate(fmi2Component c) { return fmiTerminate(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2Reset(fmi2Component c) { return fmiReset(instanceOf(c)); }
 
 FMI2_EXPORT fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
   return fmiGetReal(instanceOf(c), vr, nvr, value);

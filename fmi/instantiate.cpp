@@ -13,19 +13,29 @@
 #include "tpl.h"
 #include "values.h"
 
-namespace {
-
-// Host memory, zero-filled here: hosts are not trusted to do it.
-void* allocateZeroed(const fmi2CallbackFunctions* functions, size_t count, size_t size) {
+void* fmiAllocateZeroed(const fmi2CallbackFunctions* functions, size_t count, size_t size) {
   if (size != 0 && count > SIZE_MAX / size) return nullptr;
   void* block = functions->allocateMemory(count, size);
   if (block) memset(block, 0, count * size);
   return block;
 }
 
+void fmiCopyStartString(char* buffer, const char* start) {
+  memset(buffer, 0, stringValueLimit + 1);
+  if (start) memcpy(buffer, start, strnlen(start, stringValueLimit));
+}
+
+void fmiAttachSolverBlocks(ModelInstance* instance) {
+  if (!instance->modelData) return;
+  instance->modelData->solverReals = instance->solverReals;
+  instance->modelData->solverInts = instance->solverInts;
+}
+
+namespace {
+
 template <typename T>
 bool allocateArray(const fmi2CallbackFunctions* functions, T*& field, uint64_t count) {
-  field = static_cast<T*>(allocateZeroed(functions, count + 1, sizeof(T)));
+  field = static_cast<T*>(fmiAllocateZeroed(functions, count + 1, sizeof(T)));
   return field != nullptr;
 }
 
@@ -110,13 +120,12 @@ bool allocateValueArrays(ModelInstance* instance) {
 bool copyStartStrings(ModelInstance* instance) {
   for (uint64_t i = 0; i < instance->ns; ++i) {
     const char* start = instance->strings[i];
-    char* buffer = static_cast<char*>(allocateZeroed(instance->functions, stringValueLimit + 1, 1));
+    char* buffer = static_cast<char*>(fmiAllocateZeroed(instance->functions, stringValueLimit + 1, 1));
     if (!buffer) {
       for (uint64_t k = i; k < instance->ns; ++k) instance->strings[k] = nullptr;
       return false;
     }
-    if (start) memcpy(buffer, start, strnlen(start, stringValueLimit));
-    buffer[stringValueLimit] = '\0';
+    fmiCopyStartString(buffer, start);
     instance->strings[i] = buffer;
   }
   return true;
@@ -130,13 +139,13 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
                     "%s: multiple instances within same process not supported", name);
     return nullptr;
   }
-  auto* instance = static_cast<ModelInstance*>(allocateZeroed(functions, 1, sizeof(ModelInstance)));
+  auto* instance = static_cast<ModelInstance*>(fmiAllocateZeroed(functions, 1, sizeof(ModelInstance)));
   if (!instance) return nullptr;
   instance->functions = functions;
   fmiClearPendingText(instance);
 
   if (modelDataSize > 0) {
-    instance->modelData = static_cast<ModelData*>(allocateZeroed(functions, 1, static_cast<size_t>(modelDataSize)));
+    instance->modelData = static_cast<ModelData*>(fmiAllocateZeroed(functions, 1, static_cast<size_t>(modelDataSize)));
     if (!instance->modelData) return instantiationFailed(instance, instanceName);
     copyModelData(instance->modelData);
   }
@@ -153,13 +162,10 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
     return instantiationFailed(instance, instanceName);
   }
 
-  instance->solverReals = static_cast<double*>(allocateZeroed(functions, 1, solverRealCount * sizeof(double)));
-  instance->solverInts = static_cast<int32_t*>(allocateZeroed(functions, 1, solverIntCount * sizeof(int32_t)));
+  instance->solverReals = static_cast<double*>(fmiAllocateZeroed(functions, 1, solverRealCount * sizeof(double)));
+  instance->solverInts = static_cast<int32_t*>(fmiAllocateZeroed(functions, 1, solverIntCount * sizeof(int32_t)));
   if (!instance->solverReals || !instance->solverInts) return instantiationFailed(instance, instanceName);
-  if (instance->modelData) {
-    instance->modelData->solverReals = instance->solverReals;
-    instance->modelData->solverInts = instance->solverInts;
-  }
+  fmiAttachSolverBlocks(instance);
   SetContextRecords(instance->solverReals, instance->solverInts);
 
   int d[13] = {};
@@ -190,7 +196,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
 
   instance->useStateSnapshots = modelUseStateSnapshots;
   if (!instance->modelData) singleInstance = instance;
-  instance->modelDataBlob = static_cast<tpl_blob*>(allocateZeroed(functions, 1, sizeof(tpl_blob)));
+  instance->modelDataBlob = static_cast<tpl_blob*>(fmiAllocateZeroed(functions, 1, sizeof(tpl_blob)));
   if (!instance->modelDataBlob) return instantiationFailed(instance, instanceName);
   fmiLog(instance, fmi2OK, "%s completed", name);
   return instance;

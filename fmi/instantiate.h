@@ -20,6 +20,18 @@ ModelInstance* fmiInstantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
 void fmiFreeInstance(ModelInstance* instance);
 void fmiFreeModelInstance(ModelInstance* instance);
 
+// Host memory from allocateMemory, zero-filled here whatever the host's allocator does; null
+// when the host has none to give or count × size does not fit in a size_t.
+void* fmiAllocateZeroed(const fmi2CallbackFunctions* functions, size_t count, size_t size);
+
+// A String variable's start value into its buffer of stringValueLimit + 1 characters: cut to
+// stringValueLimit characters, the rest of the buffer cleared; a null start gives "".
+void fmiCopyStartString(char* buffer, const char* start);
+
+// Points the first two words of the instance's model data block at its solver blocks; nothing
+// without a data block.
+void fmiAttachSolverBlocks(ModelInstance* instance);
+
 // Stores the experiment settings and sets the time to the start time; accepted in every mode.
 // Model Exchange has no tolerance control: a defined tolerance is dropped with a warning, and
 // the call still gives fmi2OK.

@@ -4,6 +4,7 @@
 #define QUENZEL_BUILT_FUNCTIONS                                                                            \
   "fmi2GetTypesPlatform", "fmi2GetVersion", "fmi2SetDebugLogging", "fmi2Instantiate", "fmi2FreeInstance", \
       "fmi2SetupExperiment", "fmi2EnterInitializationMode", "fmi2ExitInitializationMode", "fmi2Terminate", \
+      "fmi2Reset",                                                                                         \
       "fmi2GetReal", "fmi2GetInteger", "fmi2GetBoolean", "fmi2GetString", "fmi2SetReal", "fmi2SetInteger",  \
       "fmi2SetBoolean", "fmi2SetString", "fmi2EnterEventMode", "fmi2NewDiscreteStates",              \
       "fmi2EnterContinuousTimeMode", "fmi2CompletedIntegratorStep", "fmi2SetTime", "fmi2SetContinuousStates", \
