@@ -391,8 +391,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadImage{"fixed length bit flipped", [](std::vector<char>& i) { i[70] ^= 0x04; }, loadFailed},
         BadImage{"unknown flag bit", [](std::vector<char>& i) { i[3] |= 0x08; }, loadFailed},
         BadImage{"far too long", [](std::vector<char>& i) { i.resize(4 * imageSize); }, loadFailed},
-        // Byte-swapped numbers: the image loads, but the swapped mode is no mode.
-        BadImage{"big-endian flag", [](std::vector<char>& i) { i[3] |= 0x01; }, unpackFailed},
+        // Read byte-swapped, the total length no longer matches.
+        BadImage{"big-endian flag", [](std::vector<char>& i) { i[3] |= 0x01; }, loadFailed},
         BadImage{"mode 9", [](std::vector<char>& i) { put<int32_t>(i, modeOffset, 9); }, unpackFailed},
         BadImage{"mode -1", [](std::vector<char>& i) { put<int32_t>(i, modeOffset, -1); }, unpackFailed},
         BadImage{"level 99", [](std::vector<char>& i) { put<int32_t>(i, levelOffset, 99); }, unpackFailed},
