@@ -10,24 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "delay_points.h"
 #include "delays.h"
 #include "guarded_call.h"
 
 namespace {
 
-typedef std::vector<std::pair<double, double>> Points;
-
-// The points of a buffer from its left end to its right end.
-Points PointsOf(int number) {
-  Points points;
-  const DelayBuffer* b = DelayFind(number);
-  if (!b) return points;
-  for (int i = b->first;; i = (i + 1) % b->size) {
-    points.push_back({b->times[i], b->values[i]});
-    if (i == b->last) break;
-  }
-  return points;
-}
+typedef DelayPoints Points;
 
 double ReadLeft(int number, double x) {
   double out0, out1;
