@@ -65,6 +65,18 @@ void releaseState(const fmi2CallbackFunctions* functions, ModelInstance* state) 
 
 }  // namespace
 
+void fmiCopyStateCounts(ModelInstance* to, const ModelInstance* from) {
+  to->nx = from->nx;
+  to->nu = from->nu;
+  to->ny = from->ny;
+  to->nw = from->nw;
+  to->np = from->np;
+  to->ns = from->ns;
+  to->ni = from->ni;
+  to->nExtra = from->nExtra;
+  to->nExtra2 = from->nExtra2;
+}
+
 void fmiCopyStateValues(ModelInstance* to, const ModelInstance* from) {
   for (const ValueArray& a : valueArrays) {
     uint64_t n = from->*a.count;
@@ -117,15 +129,7 @@ fmi2Status allocateState(ModelInstance** out, ModelInstance* instance, bool fill
     // The state keeps the instance's callbacks, so that its integrator copy can be made and
     // released through them.
     state->functions = functions;
-    state->nx = instance->nx;
-    state->nu = instance->nu;
-    state->ny = instance->ny;
-    state->nw = instance->nw;
-    state->np = instance->np;
-    state->ns = instance->ns;
-    state->ni = instance->ni;
-    state->nExtra = instance->nExtra;
-    state->nExtra2 = instance->nExtra2;
+    fmiCopyStateCounts(state, instance);
     for (const ValueArray& a : valueArrays) {
       state->*a.field = static_cast<double*>(allocateZeroed(functions, state->*a.count + 1, sizeof(double)));
       complete = complete && state->*a.field;

@@ -50,6 +50,8 @@ fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, f
 fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer[], size_t size,
                                   ModelInstance** state);
 
+// Copies the nine counts.
+void fmiCopyStateCounts(ModelInstance* to, const ModelInstance* from);
 // Copies the ten value arrays (the source's counts, without the spare element).
 void fmiCopyStateValues(ModelInstance* to, const ModelInstance* from);
 // Copies time, levelReached, mode, inlineStepCounter, the four flags and the solver blocks'

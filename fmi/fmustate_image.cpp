@@ -59,15 +59,7 @@ struct Scratch {
 bool makeScratch(ModelInstance* instance, Scratch* s) {
   memset(s, 0, sizeof *s);
   ModelInstance& r = s->record;
-  r.nx = instance->nx;
-  r.nu = instance->nu;
-  r.ny = instance->ny;
-  r.nw = instance->nw;
-  r.np = instance->np;
-  r.ns = instance->ns;
-  r.ni = instance->ni;
-  r.nExtra = instance->nExtra;
-  r.nExtra2 = instance->nExtra2;
+  fmiCopyStateCounts(&r, instance);
   double** arrays[] = {&r.states,  &r.derivatives,     &r.parameters, &r.inputs,      &r.outputs,
                        &r.auxiliaries, &r.eventIndicators, &r.nominals, &r.extraValues, &r.extraValues2};
   const uint64_t lengths[] = {r.nx + 1, r.nx + 1, r.np + 1, r.nu + 1,      r.ny + 1,

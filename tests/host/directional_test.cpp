@@ -4,24 +4,18 @@
 #include <string>
 #include <vector>
 
-#include "unit_fixture.h"
+#include "state_fixture.h"
 
 namespace {
 
 const std::vector<fmi2ValueReference> unknowns = {model::derFilterY, model::derLimitedFilterY, model::y};
 
-class Directional : public UnitTest {
+class Directional : public StateTest {
  protected:
   // A Model Exchange instance in continuous-time mode at t = 0.5 with states (0.3, 0.6) and u =
   // 0.4, filter time constants 0.5 and 2, and filter.y as output.
   fmi2Component prepared() {
-    fmi2Component c = startIn(fmi2ModelExchange, startRunning);
-    fmi2EventInfo info{};
-    EXPECT_EQ(unit.fmi2NewDiscreteStates(c, &info), fmi2OK);
-    EXPECT_EQ(unit.fmi2EnterContinuousTimeMode(c), fmi2OK);
-    EXPECT_EQ(unit.fmi2SetTime(c, 0.5), fmi2OK);
-    const double x[] = {0.3, 0.6};
-    EXPECT_EQ(unit.fmi2SetContinuousStates(c, x, 2), fmi2OK);
+    fmi2Component c = continuousTime(0.5, 0.3, 0.6);
     EXPECT_EQ(set(c, model::u, 0.4), fmi2OK);
     EXPECT_EQ(set(c, model::filterT, 0.5), fmi2OK);
     EXPECT_EQ(set(c, model::limitedFilterT, 2.0), fmi2OK);

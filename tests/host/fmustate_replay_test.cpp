@@ -11,22 +11,14 @@
 #include <vector>
 
 #include "state_replay.h"
-#include "unit_fixture.h"
+#include "state_fixture.h"
 
 namespace {
 
 constexpr double t1 = 2.5, t2 = 4.0, tolerance = 1e-6;
 
-class StateReplay : public UnitTest {
+class StateReplay : public StateTest {
  protected:
-  std::vector<char> serialize(fmi2Component c, fmi2FMUstate state) {
-    size_t size = 0;
-    EXPECT_EQ(unit.fmi2SerializedFMUstateSize(c, state, &size), fmi2OK);
-    std::vector<char> image(size);
-    EXPECT_EQ(unit.fmi2SerializeFMUstate(c, state, image.data(), image.size()), fmi2OK);
-    return image;
-  }
-
   // The image at t1 of a run from 0, and the outputs of that run continued to t2.
   std::vector<char> runAndContinue(fmi2Type kind, double h, std::vector<double>* continued) {
     fmi2Component c = instantiate(kind, "first", fmi2False);
@@ -97,7 +89,7 @@ TEST_F(StateReplay, CoSimulationReplaysAgreeAndFollowTheUninterruptedRun) {
 
 // ---- Co-Simulation integrators made or restarted by a restore ----------------------------------
 
-class CoSimRestore : public UnitTest {
+class CoSimRestore : public StateTest {
  protected:
   fmi2Component running(const char* name = "cs", fmi2Boolean loggingOn = fmi2False) {
     fmi2Component c = instantiate(fmi2CoSimulation, name, loggingOn);
@@ -158,16 +150,13 @@ TEST_F(CoSimRestore, ADeserialisedStateStepsInAnInstanceThatWasNeverInitialised)
   (void)ignored;
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(source, &state), fmi2OK);
-  size_t size = 0;
-  ASSERT_EQ(unit.fmi2SerializedFMUstateSize(source, state, &size), fmi2OK);
-  std::vector<char> image(size);
-  ASSERT_EQ(unit.fmi2SerializeFMUstate(source, state, image.data(), size), fmi2OK);
+  std::vector<char> image = serialize(source, state);
   double expected = stepAndRead(source, 0.5, 0.5);
 
   fmi2Component fresh = instantiate(fmi2CoSimulation, "fresh", fmi2False);
   ASSERT_EQ(unit.fmi2SetupExperiment(fresh, fmi2True, tolerance, 0.0, fmi2False, 0.0), fmi2OK);
   fmi2FMUstate copy = nullptr;
-  ASSERT_EQ(unit.fmi2DeSerializeFMUstate(fresh, image.data(), size, &copy), fmi2OK);
+  ASSERT_EQ(unit.fmi2DeSerializeFMUstate(fresh, image.data(), image.size(), &copy), fmi2OK);
   ASSERT_EQ(unit.fmi2SetFMUstate(fresh, copy), fmi2OK);
   EXPECT_NEAR(stepAndRead(fresh, 0.5, 0.5), expected, 20 * tolerance);
   EXPECT_EQ(unit.fmi2FreeFMUstate(source, &state), fmi2OK);

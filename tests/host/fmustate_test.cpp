@@ -12,7 +12,7 @@
 #include <cstddef>
 
 #include "modeldata.h"
-#include "unit_fixture.h"
+#include "state_fixture.h"
 
 namespace {
 
@@ -37,17 +37,8 @@ T read(const std::vector<char>& image, size_t offset) {
   return value;
 }
 
-
-class FmuState : public UnitTest {
+class FmuState : public StateTest {
  protected:
-  std::vector<char> serialize(fmi2Component c, fmi2FMUstate state) {
-    size_t size = 0;
-    EXPECT_EQ(unit.fmi2SerializedFMUstateSize(c, state, &size), fmi2OK);
-    std::vector<char> image(size);
-    EXPECT_EQ(unit.fmi2SerializeFMUstate(c, state, image.data(), image.size()), fmi2OK);
-    return image;
-  }
-
   // An image of a running Model Exchange instance with a recognisable parameter.
   std::vector<char> runningImage(fmi2Component* instance = nullptr) {
     fmi2Component c = startIn(fmi2ModelExchange, startRunning);
@@ -184,13 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LogCase{fmi2CoSimulation, {"fmi2GetFMUstate"}, {}, {"fmi2FreeFMUstate"}}));
 
 TEST_F(FmuState, RestoreBringsBackValuesTimeAndMode) {
-  fmi2Component c = startIn(fmi2ModelExchange, startRunning);
-  fmi2EventInfo info{};
-  ASSERT_EQ(unit.fmi2NewDiscreteStates(c, &info), fmi2OK);
-  ASSERT_EQ(unit.fmi2EnterContinuousTimeMode(c), fmi2OK);
-  ASSERT_EQ(unit.fmi2SetTime(c, 0.5), fmi2OK);
-  const double x[] = {0.25, 0.75};
-  ASSERT_EQ(unit.fmi2SetContinuousStates(c, x, 2), fmi2OK);
+  fmi2Component c = continuousTime(0.5, 0.25, 0.75);
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
   double before = get(c, model::derFilterY);
@@ -244,11 +229,7 @@ TEST_F(FmuState, GetIntoAnExistingHandleRefreshesItInPlace) {
 }
 
 TEST_F(FmuState, RestoringALaterStateWarnsAndGoesOn) {
-  fmi2Component c = startIn(fmi2ModelExchange, startRunning);
-  fmi2EventInfo info{};
-  ASSERT_EQ(unit.fmi2NewDiscreteStates(c, &info), fmi2OK);
-  ASSERT_EQ(unit.fmi2EnterContinuousTimeMode(c), fmi2OK);
-  ASSERT_EQ(unit.fmi2SetTime(c, 2.0), fmi2OK);
+  fmi2Component c = continuousTime(2.0, 1.0, 1.0);
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
   ASSERT_EQ(unit.fmi2SetTime(c, 1.0), fmi2OK);
