@@ -1,6 +1,13 @@
 // The unit's exported functions: each forwards to the operation that implements it.
 #include "fmi2.h"
+#include "initialize.h"
 #include "instance.h"
+#include "instantiate.h"
+#include "values.h"
+
+namespace {
+ModelInstance* instanceOf(fmi2Component c) { return static_cast<ModelInstance*>(c); }
+}  // namespace
 
 extern "C" {
 
@@ -8,7 +15,55 @@ FMI2_EXPORT const char* fmi2GetTypesPlatform(void) { return fmiGetTypesPlatform(
 FMI2_EXPORT const char* fmi2GetVersion(void) { return fmiGetVersion(); }
 FMI2_EXPORT fmi2Status fmi2SetDebugLogging(fmi2Component c, fmi2Boolean loggingOn, size_t nCategories,
                                            const fmi2String categories[]) {
-  return fmiSetDebugLogging(static_cast<ModelInstance*>(c), loggingOn, nCategories, categories);
+  return fmiSetDebugLogging(instanceOf(c), loggingOn, nCategories, categories);
+}
+
+FMI2_EXPORT fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID,
+                                          fmi2String fmuResourceLocation, const fmi2CallbackFunctions* functions,
+                                          fmi2Boolean visible, fmi2Boolean loggingOn) {
+  return fmiInstantiate(instanceName, fmuType, fmuGUID, fmuResourceLocation, functions, visible, loggingOn);
+}
+FMI2_EXPORT void fmi2FreeInstance(fmi2Component c) { fmiFreeInstance(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2SetupExperiment(fmi2Component c, fmi2Boolean toleranceDefined, fmi2Real tolerance,
+                                           fmi2Real startTime, fmi2Boolean stopTimeDefined, fmi2Real stopTime) {
+  return fmiSetupExperiment(instanceOf(c), toleranceDefined, tolerance, startTime, stopTimeDefined, stopTime);
+}
+FMI2_EXPORT fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
+  return fmiEnterInitializationMode(instanceOf(c));
+}
+FMI2_EXPORT fmi2Status fmi2ExitInitializationMode(fmi2Component c) { return fmiExitInitializationMode(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2Terminate(fmi2Component c) { return fmiTerminate(instanceOf(c)); }
+
+FMI2_EXPORT fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2Real value[]) {
+  return fmiGetReal(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetInteger(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                      fmi2Integer value[]) {
+  return fmiGetInteger(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetBoolean(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                      fmi2Boolean value[]) {
+  return fmiGetBoolean(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                     fmi2String value[]) {
+  return fmiGetString(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                   const fmi2Real value[]) {
+  return fmiSetReal(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2SetInteger(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                      const fmi2Integer value[]) {
+  return fmiSetInteger(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2SetBoolean(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                      const fmi2Boolean value[]) {
+  return fmiSetBoolean(instanceOf(c), vr, nvr, value);
+}
+FMI2_EXPORT fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                     const fmi2String value[]) {
+  return fmiSetString(instanceOf(c), vr, nvr, value);
 }
 
 }  // extern "C"

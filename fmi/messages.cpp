@@ -47,20 +47,32 @@ void fmiClearPendingText(ModelInstance* instance) {
   instance->pendingText[0] = '\0';
 }
 
-void fmiPrintMessage(ModelInstance* instance, const char* name, fmi2Status status, const char* category,
-                     const char* format, ...) {
+static void printMessage(ModelInstance* instance, const char* name, fmi2Status status, const char* category,
+                         const char* format, va_list args) {
   if (filtered(instance, status)) return;
   char composed[messageLimit + 2];
   size_t pending = pendingLength(instance);
   memcpy(composed, instance->pendingText, pending);
   composed[pending] = '\0';
-  va_list args;
-  va_start(args, format);
   int written = vsnprintf(composed + pending, messageLimit + 1 - pending, format, args);
-  va_end(args);
   if (written < 0) composed[pending] = '\0';
   deliver(instance, name, status, category, composed);
   fmiClearPendingText(instance);
+}
+
+void fmiPrintMessage(ModelInstance* instance, const char* name, fmi2Status status, const char* category,
+                     const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printMessage(instance, name, status, category, format, args);
+  va_end(args);
+}
+
+void fmiLog(ModelInstance* instance, fmi2Status status, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  printMessage(instance, instance ? instance->instanceName : nullptr, status, "", format, args);
+  va_end(args);
 }
 
 void fmiAppendMessage(ModelInstance* instance, const char*, fmi2Status status, const char*,

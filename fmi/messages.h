@@ -26,6 +26,11 @@ constexpr int strdupLimit = 1024;
 void fmiPrintMessage(ModelInstance* instance, const char* name, fmi2Status status, const char* category,
                      const char* format, ...) __attribute__((format(printf, 5, 6)));
 
+// fmiPrintMessage under the instance's own name with the empty category, as the layer's own
+// messages go.
+void fmiLog(ModelInstance* instance, fmi2Status status, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // Appends the formatted text to the pending text, under the same logging filter. A text that
 // is empty, or does not fit in what remains below pendingTextLimit, discards the whole pending
 // text rather than being cut. name and category are not used.

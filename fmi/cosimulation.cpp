@@ -1,0 +1,63 @@
+#include "cosimulation.h"
+
+#include "evaluate.h"
+#include "initialize.h"
+#include "integrator.h"
+#include "messages.h"
+#include "model.h"
+#include "modelexchange.h"
+#include "modes.h"
+
+fmi2Status fmiEnterInitializationModeCS(ModelInstance* instance, double tolerance, double startTime,
+                                        int32_t stopTimeDefined, double stopTime) {
+  const char* name = fmiFunctionNames[fmiNameEnterInitializationModeCS];
+  fmiLog(instance, fmi2OK, "%s...", name);
+  fmi2Status status = fmiInitializeCS(instance, tolerance, startTime, stopTimeDefined, stopTime);
+  if (status != fmi2OK) return status;
+  instance->mode = modeInitialization;
+  instance->inlineStepCounter = 0;
+  fmiLog(instance, fmi2OK, "%s completed", name);
+  return fmi2OK;
+}
+
+fmi2Status fmiInitializeCS(ModelInstance* instance, double tolerance, double startTime, int32_t stopTimeDefined,
+                           double stopTime) {
+  // Refused before the time is set: a misplaced call must not move a running instance's time.
+  if (!fmiModeAccepts(instance, callEnterInitializationMode, fmiFunctionNames[fmiNameEnterInitializationModeCS]))
+    return fmi2Warning;
+  fmiSetTime(instance, startTime);
+  fmi2Status status = fmiInitialize(instance);
+  if (status != fmi2OK) return status;
+  instance->valuesChanged = 0;
+  instance->stopTime = stopTime;
+  instance->stopTimeDefined = stopTimeDefined;
+  if (instance->solverInts[solverIntInlineIntegration] != 0) return fmi2OK;
+  // The tolerance is used whether or not the host declared it defined.
+  if (integratorSetup(instance, tolerance) != 0) return fmi2Fatal;
+  return fmi2OK;
+}
+
+fmi2Status fmiExitInitializationModeCS(ModelInstance* instance) {
+  const char* name = fmiFunctionNames[fmiNameExitInitializationModeCS];
+  fmiLog(instance, fmi2OK, "%s...", name);
+  fmi2Status status = fmiExitInitialization(instance, name, modeContinuousTime);
+  if (status != fmi2OK) return status;
+  fmiLog(instance, fmi2OK, "%s completed", name);
+  return fmi2OK;
+}
+
+fmi2Status fmiTerminateCS(ModelInstance* instance) {
+  const char* name = fmiFunctionNames[fmiNameTerminateCS];
+  fmiLog(instance, fmi2OK, "%s...", name);
+  if (!fmiModeAccepts(instance, callTerminate, name)) return fmi2Warning;
+  fmi2Status status = fmiTerminalSection(instance, name);
+  if (instance->solverInts[solverIntInlineIntegration] == 0) integratorStatistics(instance);
+  fmiProfilingReport(instance);
+  if (instance->modelData)
+    resetModelData(instance->modelData);
+  else
+    resetTemplateModelData();
+  instance->mode = modeTerminated;
+  fmiLog(instance, fmi2OK, "%s completed", name);
+  return status;
+}

@@ -1,0 +1,253 @@
+#include "instantiate.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "extlibs.h"
+#include "globalcontext.h"
+#include "integrator.h"
+#include "messages.h"
+#include "model.h"
+#include "modelfacts.h"
+#include "tpl.h"
+#include "values.h"
+
+namespace {
+
+// Host memory, zero-filled here: hosts are not trusted to do it.
+void* allocateZeroed(const fmi2CallbackFunctions* functions, size_t count, size_t size) {
+  if (size != 0 && count > SIZE_MAX / size) return nullptr;
+  void* block = functions->allocateMemory(count, size);
+  if (block) memset(block, 0, count * size);
+  return block;
+}
+
+template <typename T>
+bool allocateArray(const fmi2CallbackFunctions* functions, T*& field, uint64_t count) {
+  field = static_cast<T*>(allocateZeroed(functions, count + 1, sizeof(T)));
+  return field != nullptr;
+}
+
+template <typename T>
+void release(const fmi2CallbackFunctions* functions, T*& field) {
+  if (field) functions->freeMemory(field);
+  field = nullptr;
+}
+
+uint64_t count(int value) { return value > 0 ? static_cast<uint64_t>(value) : 0; }
+
+// Everything the instance holds goes back to the host, each field set to none after it; used
+// by freeing and by a failed instantiation.
+void releaseInstance(ModelInstance* instance) {
+  const fmi2CallbackFunctions* functions = instance->functions;
+  integratorFree(instance, instance);
+  // The runtime must never read the released blocks through its registration.
+  UnregisterContextRecords(instance->solverReals, instance->solverInts);
+  release(functions, instance->instanceName);
+  release(functions, instance->solverReals);
+  release(functions, instance->solverInts);
+  release(functions, instance->states);
+  release(functions, instance->derivatives);
+  release(functions, instance->parameters);
+  release(functions, instance->inputs);
+  release(functions, instance->outputs);
+  release(functions, instance->auxiliaries);
+  release(functions, instance->eventIndicators);
+  if (instance->strings) {
+    for (uint64_t i = instance->ns; i-- > 0;) release(functions, instance->strings[i]);
+  }
+  release(functions, instance->strings);
+  release(functions, instance->nominals);
+  release(functions, instance->previousStates);
+  release(functions, instance->extraValues);
+  release(functions, instance->extraValues2);
+  release(functions, instance->booleanReapplyValues);
+  release(functions, instance->stringStarts);
+  release(functions, instance->jacobianA);
+  release(functions, instance->jacobianB);
+  release(functions, instance->jacobianC);
+  release(functions, instance->jacobianD);
+  release(functions, instance->vBase);
+  release(functions, instance->vPlus);
+  release(functions, instance->vMinus);
+  release(functions, instance->zBase);
+  release(functions, instance->zPlus);
+  release(functions, instance->zMinus);
+  if (instance->externalLibraries) {
+    LoadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 0, nullptr);
+    free(instance->externalLibraries);  // the loader's table lives on the C heap
+    instance->externalLibraries = nullptr;
+  }
+  release(functions, instance->modelData);
+  release(functions, instance->modelDataBlob);
+  if (singleInstance == instance) singleInstance = nullptr;
+  functions->freeMemory(instance);
+}
+
+ModelInstance* instantiationFailed(ModelInstance* instance, const char* givenName) {
+  fmiPrintMessage(instance, givenName ? givenName : "", fmi2Fatal, "", "Instantiation failed");
+  releaseInstance(instance);
+  return nullptr;
+}
+
+// The value arrays, one per category, each with its spare element.
+bool allocateValueArrays(ModelInstance* instance) {
+  const fmi2CallbackFunctions* f = instance->functions;
+  return allocateArray(f, instance->states, instance->nx) && allocateArray(f, instance->derivatives, instance->nx) &&
+         allocateArray(f, instance->parameters, instance->np) && allocateArray(f, instance->inputs, instance->nu) &&
+         allocateArray(f, instance->outputs, instance->ny) && allocateArray(f, instance->auxiliaries, instance->nw) &&
+         allocateArray(f, instance->eventIndicators, instance->ni) &&
+         allocateArray(f, instance->nominals, instance->nx) && allocateArray(f, instance->strings, instance->ns) &&
+         allocateArray(f, instance->previousStates, instance->nx) &&
+         allocateArray(f, instance->extraValues, instance->nExtra) &&
+         allocateArray(f, instance->extraValues2, instance->nExtra2) &&
+         allocateArray(f, instance->booleanReapplyValues, count(modelBooleanReapplyCount));
+}
+
+// Puts a buffer of its own in place of each start-text pointer that declare_ left in the table.
+// On failure the entries not yet replaced are cleared: they belong to the model.
+bool copyStartStrings(ModelInstance* instance) {
+  for (uint64_t i = 0; i < instance->ns; ++i) {
+    const char* start = instance->strings[i];
+    char* buffer = static_cast<char*>(allocateZeroed(instance->functions, stringValueLimit + 1, 1));
+    if (!buffer) {
+      for (uint64_t k = i; k < instance->ns; ++k) instance->strings[k] = nullptr;
+      return false;
+    }
+    if (start) memcpy(buffer, start, strnlen(start, stringValueLimit));
+    buffer[stringValueLimit] = '\0';
+    instance->strings[i] = buffer;
+  }
+  return true;
+}
+
+ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const fmi2CallbackFunctions* functions,
+                             fmi2Boolean loggingOn) {
+  const char* name = fmiFunctionNames[fmiNameInstantiateME];
+  if (modelDataSize == 0 && singleInstance) {
+    fmiPrintMessage(singleInstance, instanceName ? instanceName : singleInstance->instanceName, fmi2Fatal, "",
+                    "%s: multiple instances within same process not supported", name);
+    return nullptr;
+  }
+  auto* instance = static_cast<ModelInstance*>(allocateZeroed(functions, 1, sizeof(ModelInstance)));
+  if (!instance) return nullptr;
+  instance->functions = functions;
+  fmiClearPendingText(instance);
+
+  if (modelDataSize > 0) {
+    instance->modelData = static_cast<ModelData*>(allocateZeroed(functions, 1, static_cast<size_t>(modelDataSize)));
+    if (!instance->modelData) return instantiationFailed(instance, instanceName);
+    copyModelData(instance->modelData);
+  }
+  const char* ownPath = modulePath();
+  if (modelExternalLibraries && modelExternalLibraries[0])
+    LoadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 1, ownPath);
+
+  instance->instanceName = fmiStrdup(functions, instanceName);
+  if (!instance->instanceName) return instantiationFailed(instance, instanceName);
+  instance->loggingOn = loggingOn;
+
+  if (!fmuGUID || strcmp(fmuGUID, modelGUID) != 0) {
+    fmiLog(instance, fmi2Error, "Invalid GUID: %s, expected %s", fmuGUID ? fmuGUID : "<NULL>", modelGUID);
+    return instantiationFailed(instance, instanceName);
+  }
+
+  instance->solverReals = static_cast<double*>(allocateZeroed(functions, 1, solverRealCount * sizeof(double)));
+  instance->solverInts = static_cast<int32_t*>(allocateZeroed(functions, 1, solverIntCount * sizeof(int32_t)));
+  if (!instance->solverReals || !instance->solverInts) return instantiationFailed(instance, instanceName);
+  if (instance->modelData) {
+    instance->modelData->solverReals = instance->solverReals;
+    instance->modelData->solverInts = instance->solverInts;
+  }
+  SetContextRecords(instance->solverReals, instance->solverInts);
+
+  int d[13] = {};
+  getInstanceDimensions(&d[0], &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7], &d[8], &d[9], &d[10], &d[11],
+                        &d[12]);
+  instance->nx = count(d[0]);
+  instance->nu = count(d[2]);
+  instance->ny = count(d[3]);
+  instance->nw = count(d[4]);
+  instance->np = count(d[5]);
+  instance->ns = count(d[6]);
+  instance->ni = 2 * count(d[8]);
+  instance->nExtra = count(d[11]);
+  instance->nExtra2 = count(d[12]);
+  if (!allocateValueArrays(instance)) return instantiationFailed(instance, instanceName);
+
+  for (uint64_t i = 0; i < instance->nx; ++i) instance->nominals[i] = 1.0;
+  instance->mode = modeInstantiated;
+  instance->jacobianStale = 1;
+
+  int qiErr = 0;
+  declare_(instance->states, instance->parameters, instance->inputs, instance->strings, &qiErr);
+  if (!copyStartStrings(instance)) return instantiationFailed(instance, instanceName);
+  if (qiErr != 0) {
+    fmiLog(instance, fmi2Error, "%s: declare_ failed, QiErr = %d", name, qiErr);
+    return instantiationFailed(instance, instanceName);
+  }
+
+  instance->useStateSnapshots = modelUseStateSnapshots;
+  if (!instance->modelData) singleInstance = instance;
+  instance->modelDataBlob = static_cast<tpl_blob*>(allocateZeroed(functions, 1, sizeof(tpl_blob)));
+  if (!instance->modelDataBlob) return instantiationFailed(instance, instanceName);
+  fmiLog(instance, fmi2OK, "%s completed", name);
+  return instance;
+}
+
+}  // namespace
+
+ModelInstance* fmiInstantiate(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID, fmi2String,
+                              const fmi2CallbackFunctions* functions, fmi2Boolean, fmi2Boolean loggingOn) {
+  if (fmuType != fmi2ModelExchange && fmuType != fmi2CoSimulation) return nullptr;
+  if (!functions || !functions->allocateMemory || !functions->freeMemory) return nullptr;
+  fmiInstallRuntimeBridge();
+  ModelInstance* instance = instantiateME(instanceName, fmuGUID, functions, loggingOn);
+  if (!instance) return nullptr;
+  if (fmuType == fmi2CoSimulation) {
+    const char* name = fmiFunctionNames[fmiNameInstantiateCS];
+    if (functions->stepFinished)
+      fmiLog(instance, fmi2Warning,
+             "%s: Callback function stepFinished != NULL but asynchronous fmiDoStep is not supported", name);
+    fmiLog(instance, fmi2OK, "%s", name);
+  }
+  instance->fmuType = fmuType;
+  return instance;
+}
+
+void fmiFreeModelInstance(ModelInstance* instance) {
+  if (!instance) return;
+  fmiLog(instance, fmi2OK, "fmiFreeModelInstance");
+  if (instance->modelData)
+    resetModelData(instance->modelData);
+  else
+    resetTemplateModelData();
+  releaseInstance(instance);
+}
+
+void fmiFreeInstance(ModelInstance* instance) { fmiFreeModelInstance(instance); }
+
+fmi2Status fmiSetupExperiment(ModelInstance* instance, fmi2Boolean toleranceDefined, fmi2Real tolerance,
+                              fmi2Real startTime, fmi2Boolean stopTimeDefined, fmi2Real stopTime) {
+  if (!instance) return fmi2Warning;
+  const char* name = fmiFunctionNames[fmiNameSetupExperiment];
+  instance->startTime = startTime;
+  instance->stopTimeDefined = stopTimeDefined;
+  instance->stopTime = stopTime;
+  if (toleranceDefined && instance->fmuType == fmi2ModelExchange) {
+    fmiLog(instance, fmi2Warning,
+           "%s: tolerance control not supported for fmuType fmi2ModelExchange, setting toleranceDefined to "
+           "fmi2False",
+           name);
+    instance->toleranceDefined = 0;
+    instance->tolerance = 0.0;
+  } else {
+    instance->toleranceDefined = toleranceDefined;
+    instance->tolerance = tolerance;
+  }
+  instance->time = startTime;
+  instance->levelReached = 0;
+  fmiLog(instance, fmi2OK, "%s: startTime is set to %g", name, startTime);
+  return fmi2OK;
+}

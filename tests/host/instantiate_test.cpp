@@ -1,0 +1,283 @@
+// Creating and freeing instances, and recording the experiment, as a host sees it: results,
+// messages and the host's memory.
+#include <string>
+#include <vector>
+
+#include "unit_fixture.h"
+
+namespace {
+
+using Instantiate = UnitTest;
+
+struct KindCase {
+  fmi2Type type;
+  bool stepFinished;
+  std::vector<std::string> texts;
+  std::vector<fmi2Status> statuses;
+};
+
+void PrintTo(const KindCase& c, std::ostream* os) {
+  *os << kindName(c.type) << (c.stepFinished ? " with stepFinished" : "");
+}
+
+class InstantiateKinds : public UnitTest, public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(InstantiateKinds, MakesAWorkingInstanceAndReportsIt) {
+  const KindCase& c = GetParam();
+  fmi2Component component = instantiate(c.type, "inst", fmi2True,
+                                        c.stepFinished ? host.functionsWithStepFinished() : host.functions());
+  ASSERT_NE(component, nullptr);
+  EXPECT_EQ(host.texts(), c.texts);
+  for (size_t i = 0; i < host.log.size() && i < c.statuses.size(); ++i) {
+    EXPECT_EQ(host.log[i].status, c.statuses[i]) << host.log[i].text;
+    EXPECT_EQ(host.log[i].instance, "inst");
+    EXPECT_EQ(host.log[i].category, "");
+  }
+  consistentLimits(component);
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(component), fmi2OK);
+  EXPECT_EQ(host.stepFinishedCalls, 0);
+  host.clear();
+  release(component);
+  EXPECT_EQ(host.texts(), std::vector<std::string>{"fmiFreeModelInstance"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, InstantiateKinds,
+    ::testing::Values(KindCase{fmi2ModelExchange, false, {"fmi2Instantiate completed"}, {fmi2OK}},
+                      KindCase{fmi2CoSimulation, false, {"fmi2Instantiate completed", "fmi2Instantiate"}, {fmi2OK, fmi2OK}},
+                      KindCase{fmi2CoSimulation,
+                               true,
+                               {"fmi2Instantiate completed",
+                                "fmi2Instantiate: Callback function stepFinished != NULL but asynchronous fmiDoStep "
+                                "is not supported",
+                                "fmi2Instantiate"},
+                               {fmi2OK, fmi2Warning, fmi2OK}},
+                      // Model Exchange has no stepping to report on.
+                      KindCase{fmi2ModelExchange, true, {"fmi2Instantiate completed"}, {fmi2OK}}));
+
+TEST_F(Instantiate, OtherKindsGiveNullWithoutAMessageOrMemory) {
+  for (int type : {2, -1, 99}) {
+    EXPECT_EQ(instantiate(static_cast<fmi2Type>(type)), nullptr) << type;
+  }
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(hostAllocator().calls, 0);
+}
+
+TEST_F(Instantiate, MissingCallbacksOrAllocatorGiveNullWithoutAMessage) {
+  const fmi2CallbackFunctions* full = host.functions();
+  const fmi2CallbackFunctions noAllocate{full->logger, nullptr, full->freeMemory, nullptr, &host};
+  const fmi2CallbackFunctions noFree{full->logger, full->allocateMemory, nullptr, nullptr, &host};
+  EXPECT_EQ(unit.fmi2Instantiate("inst", fmi2ModelExchange, model::guid, "", nullptr, fmi2False, fmi2True), nullptr);
+  EXPECT_EQ(instantiate(fmi2ModelExchange, "inst", fmi2True, &noAllocate), nullptr);
+  EXPECT_EQ(instantiate(fmi2CoSimulation, "inst", fmi2True, &noFree), nullptr);
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_EQ(hostAllocator().calls, 0);
+}
+
+// Without a logger the unit drops its messages but works as usual, a failing evaluation included.
+TEST_F(Instantiate, WithoutALoggerMessagesAreDropped) {
+  const fmi2CallbackFunctions* full = host.functions();
+  const fmi2CallbackFunctions noLogger{nullptr, full->allocateMemory, full->freeMemory, nullptr, &host};
+  fmi2Component c = instantiate(fmi2ModelExchange, "inst", fmi2True, &noLogger);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2Error);
+  EXPECT_EQ(unit.fmi2SetReal(c, nullptr, 1, nullptr), fmi2Warning);
+  release(c);  // while the callbacks record lives
+  EXPECT_TRUE(host.log.empty());
+}
+
+struct GuidCase {
+  const char* what;
+  const char* guid;
+  std::string shown;
+};
+
+void PrintTo(const GuidCase& c, std::ostream* os) { *os << c.what; }
+
+class WrongGuid : public UnitTest, public ::testing::WithParamInterface<GuidCase> {};
+
+TEST_P(WrongGuid, IsRefusedWithTheExactTextsAndLeavesNothingAllocated) {
+  for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
+    host.clear();
+    EXPECT_EQ(unit.fmi2Instantiate("inst", type, GetParam().guid, "", host.functions(), fmi2False, fmi2True), nullptr);
+    ASSERT_EQ(host.log.size(), 2u) << kindName(type);
+    EXPECT_EQ(host.log[0].text, "Invalid GUID: " + GetParam().shown + ", expected " + model::guid);
+    EXPECT_EQ(host.log[0].status, fmi2Error);
+    EXPECT_EQ(host.log[0].instance, "inst");
+    EXPECT_EQ(host.log[1].text, "Instantiation failed");
+    EXPECT_EQ(host.log[1].status, fmi2Fatal);
+    EXPECT_EQ(host.log[1].instance, "inst");
+    EXPECT_EQ(hostAllocator().liveBlocks, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Guids, WrongGuid,
+    ::testing::Values(GuidCase{"LastCharacterDiffers", "{ec302a77-e3a5-4a9c-b251-44e9b2ecede7}",
+                               "{ec302a77-e3a5-4a9c-b251-44e9b2ecede7}"},
+                      GuidCase{"PrefixOfTheGuid", "{ec302a77-e3a5-4a9c", "{ec302a77-e3a5-4a9c"},
+                      GuidCase{"GuidAndMore", "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}x",
+                               "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}x"},
+                      GuidCase{"Empty", "", ""}, GuidCase{"Null", nullptr, "<NULL>"},
+                      // A formatting host must show the text as it is, not read arguments for it.
+                      GuidCase{"PercentSigns", "%s%d%n", "%s%d%n"}));
+
+TEST_F(Instantiate, AFailureWithoutANameIsReportedUnderTheEmptyName) {
+  EXPECT_EQ(unit.fmi2Instantiate(nullptr, fmi2ModelExchange, "bad", "", host.functions(), fmi2False, fmi2True),
+            nullptr);
+  ASSERT_EQ(host.log.size(), 2u);
+  EXPECT_EQ(host.log[0].instance, "<NULL>");
+  EXPECT_EQ(host.log[1].instance, "");
+}
+
+TEST_F(Instantiate, NamesAreCopiedNullAsNullTextAndCutAt1024Characters) {
+  std::string longName(2000, 'n');
+  ASSERT_NE(instantiate(fmi2ModelExchange, nullptr), nullptr);
+  ASSERT_NE(instantiate(fmi2CoSimulation, longName.c_str()), nullptr);
+  longName.assign(2000, 'x');  // the unit keeps a copy, not the host's text
+  ASSERT_EQ(host.log.size(), 3u);
+  EXPECT_EQ(host.log[0].instance, "<NULL>");
+  EXPECT_EQ(host.log[1].instance, std::string(1024, 'n'));
+  EXPECT_EQ(host.log[2].instance, std::string(1024, 'n'));
+}
+
+// Every allocation instantiation makes can fail: each failure gives null, "Instantiation failed"
+// once there is a record to report it through, and nothing left with the host.
+class FailingAllocation : public UnitTest, public ::testing::WithParamInterface<fmi2Type> {};
+
+TEST_P(FailingAllocation, EveryFailureGivesNullAndReleasesEverything) {
+  fmi2Type type = GetParam();
+  fmi2Component c = instantiate(type);
+  ASSERT_NE(c, nullptr);
+  long needed = hostAllocator().calls;
+  release(c);
+  ASSERT_GT(needed, 10);
+  for (long n = 1; n <= needed; ++n) {
+    SCOPED_TRACE("failing allocation " + std::to_string(n) + " of " + std::to_string(needed));
+    resetHostAllocator();
+    hostAllocator().failAt = n;
+    host.clear();
+    EXPECT_EQ(unit.fmi2Instantiate("inst", type, model::guid, "", host.functions(), fmi2False, fmi2True), nullptr);
+    EXPECT_EQ(hostAllocator().liveBlocks, 0);
+    if (n == 1) {
+      EXPECT_TRUE(host.log.empty());
+    } else {
+      ASSERT_EQ(host.log.size(), 1u);
+      EXPECT_EQ(host.log[0].text, "Instantiation failed");
+      EXPECT_EQ(host.log[0].status, fmi2Fatal);
+      EXPECT_EQ(host.log[0].instance, "inst");
+    }
+  }
+  // The allocation after the last one is not part of instantiation.
+  resetHostAllocator();
+  hostAllocator().failAt = needed + 1;
+  EXPECT_NE(instantiate(type), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FailingAllocation, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
+                         [](const ::testing::TestParamInfo<fmi2Type>& info) { return kindName(info.param); });
+
+TEST_F(Instantiate, FreeingNullDoesNothing) {
+  unit.fmi2FreeInstance(nullptr);
+  EXPECT_TRUE(host.log.empty());
+}
+
+// Freeing does not terminate: no terminal section runs and the terminate says nothing.
+TEST_F(Instantiate, FreeingARunningInstanceReleasesItWithoutTerminating) {
+  for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
+    fmi2Component c = startIn(type, startRunning);
+    ASSERT_NE(c, nullptr);
+    release(c);
+    EXPECT_EQ(host.texts(), std::vector<std::string>{"fmiFreeModelInstance"}) << kindName(type);
+    EXPECT_EQ(hostAllocator().liveBlocks, 0) << kindName(type);
+    host.clear();
+  }
+}
+
+// Two instances with loggers of their own: "first" (Model Exchange) through the fixture's
+// callbacks, "second" (Co-Simulation) through its own.
+class TwoInstances : public UnitTest {
+ protected:
+  void SetUp() override {
+    UnitTest::SetUp();
+    first = instantiate(fmi2ModelExchange, "first");
+    second = instantiate(fmi2CoSimulation, "second", fmi2True, secondHost.functions());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    host.clear();
+    secondHost.clear();
+  }
+  void TearDown() override {
+    if (second) release(second);  // while its callbacks record lives
+    UnitTest::TearDown();
+  }
+
+  HostCallbacks secondHost;
+  fmi2Component first = nullptr;
+  fmi2Component second = nullptr;
+};
+
+// The newest instance's solver blocks are the runtime's; once they are released the runtime
+// must not read them when another instance's evaluation fails.
+TEST_F(TwoInstances, FreeTheSecondThenFailTheFirst) {
+  release(second);
+  second = nullptr;
+  secondHost.clear();
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
+  EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());
+  for (const LogRecord& r : host.log) EXPECT_EQ(r.instance, "first") << r.text;
+  EXPECT_TRUE(secondHost.log.empty());
+}
+
+TEST_F(TwoInstances, EachHearsOnlyItsOwnMessages) {
+  consistentLimits(second);
+  secondHost.clear();
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(second), fmi2OK);
+  EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());
+  EXPECT_EQ(secondHost.texts(), (std::vector<std::string>{"fmi2EnterInitializationMode...", "fmi2SetTime to 0",
+                                                          "fmi2EnterInitializationMode completed"}));
+  for (const LogRecord& r : secondHost.log) EXPECT_EQ(r.instance, "second") << r.text;
+}
+
+struct SetupCase {
+  fmi2Type type;
+  std::vector<std::string> texts;
+};
+
+void PrintTo(const SetupCase& c, std::ostream* os) { *os << kindName(c.type); }
+
+class SetupExperiment : public UnitTest, public ::testing::WithParamInterface<SetupCase> {};
+
+// Model Exchange has no tolerance control; in both kinds the call answers fmi2OK and the start
+// time becomes the instance's time (the time stamp of the failed initialisation's report).
+TEST_P(SetupExperiment, ToleranceRuleAndStartTime) {
+  fmi2Component c = instantiate(GetParam().type);
+  ASSERT_NE(c, nullptr);
+  host.clear();
+  EXPECT_EQ(unit.fmi2SetupExperiment(c, fmi2True, 1e-6, 2.5, fmi2True, 10.0), fmi2OK);
+  EXPECT_EQ(host.texts(), GetParam().texts);
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2Error);
+  EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts("2.5"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SetupExperiment,
+    ::testing::Values(SetupCase{fmi2ModelExchange,
+                                {"fmi2SetupExperiment: tolerance control not supported for fmuType fmi2ModelExchange, "
+                                 "setting toleranceDefined to fmi2False",
+                                 "fmi2SetupExperiment: startTime is set to 2.5"}},
+                      SetupCase{fmi2CoSimulation, {"fmi2SetupExperiment: startTime is set to 2.5"}}));
+
+TEST_F(Instantiate, SetupExperimentIsAcceptedInEveryMode) {
+  for (StartMode mode : {startInstantiated, startInitialization, startRunning, startTerminated}) {
+    fmi2Component c = startIn(fmi2CoSimulation, mode);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(unit.fmi2SetupExperiment(c, fmi2False, 0.0, 1.0, fmi2False, 0.0), fmi2OK) << mode;
+    EXPECT_EQ(host.texts(), std::vector<std::string>{"fmi2SetupExperiment: startTime is set to 1"}) << mode;
+    host.clear();
+  }
+  EXPECT_EQ(unit.fmi2SetupExperiment(nullptr, fmi2False, 0.0, 1.0, fmi2False, 0.0), fmi2Warning);
+}
+
+}  // namespace
