@@ -15,6 +15,7 @@ class Directional : public StateTest {
   // A Model Exchange instance in continuous-time mode at t = 0.5 with states (0.3, 0.6) and u =
   // 0.4, filter time constants 0.5 and 2, and filter.y as output.
   fmi2Component prepared() {
+    if (!unit.fmi2NewDiscreteStates) return nullptr;
     fmi2Component c = continuousTime(0.5, 0.3, 0.6);
     EXPECT_EQ(set(c, model::u, 0.4), fmi2OK);
     EXPECT_EQ(set(c, model::filterT, 0.5), fmi2OK);
@@ -71,6 +72,7 @@ void PrintTo(const SeedCase& c, std::ostream* os) { *os << c.what; }
 class Seeds : public Directional, public ::testing::WithParamInterface<SeedCase> {};
 
 TEST_P(Seeds, AgreeWithCentralDifferencesAndLeaveTheSeedVariablesAsTheyWere) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   const SeedCase& k = GetParam();
   std::vector<double> expected = reference(c, k.known, k.seeds);
@@ -97,6 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // der(filter.y) = (k u - filter.y) / T: the slope along the first state is -1/T.
 TEST_F(Directional, FirstStateGivesMinusOneOverTheTimeConstant) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   std::vector<double> result;
   ASSERT_EQ(derivative(c, {model::filterY}, {1.0}, &result), fmi2OK);
@@ -105,6 +108,7 @@ TEST_F(Directional, FirstStateGivesMinusOneOverTheTimeConstant) {
 }
 
 TEST_F(Directional, ZeroSeedsGiveZero) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   std::vector<double> result;
   ASSERT_EQ(derivative(c, {model::filterY, model::u}, {0.0, 0.0}, &result), fmi2OK);
@@ -112,6 +116,7 @@ TEST_F(Directional, ZeroSeedsGiveZero) {
 }
 
 TEST_F(Directional, ASmallerRequestReusesTheWorkVectors) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   std::vector<double> result;
   ASSERT_EQ(derivative(c, {model::filterY, model::limitedFilterY, model::u}, {1.0, 1.0, 1.0}, &result), fmi2OK);
@@ -121,6 +126,7 @@ TEST_F(Directional, ASmallerRequestReusesTheWorkVectors) {
 }
 
 TEST_F(Directional, WorkVectorsThatCannotBeMadeEndTheInstance) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   hostAllocator().failAt = hostAllocator().calls + 2;
   std::vector<double> result;
@@ -133,6 +139,7 @@ TEST_F(Directional, WorkVectorsThatCannotBeMadeEndTheInstance) {
 // Both perturbed evaluations fail (each side breaks one limiter's limits, the unperturbed
 // values sit exactly on them): the call reports the failure and still sets the seeds back.
 TEST_F(Directional, SeedsAreSetBackWhenBothPerturbedReadsFail) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   constexpr fmi2ValueReference limiterUMax = model::parameter(4), limiter1UMax = model::parameter(6);
   write(c, {limiterUMax, model::limiterUMin, limiter1UMax, model::limiter1UMin}, {1.0, 1.0, 1.0, 1.0});
@@ -144,6 +151,7 @@ TEST_F(Directional, SeedsAreSetBackWhenBothPerturbedReadsFail) {
 }
 
 TEST_F(Directional, NullArraysWithEntriesAreRefused) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = prepared();
   fmi2ValueReference vr = model::u;
   double seed = 1.0, out = 7.0;

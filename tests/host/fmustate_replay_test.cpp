@@ -67,6 +67,7 @@ class StateReplay : public StateTest {
 };
 
 TEST_F(StateReplay, ModelExchangeContinuesBitForBitInANewProcess) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   const double h = 0.01;
   std::vector<double> continued;
   std::vector<char> image = runAndContinue(fmi2ModelExchange, h, &continued);
@@ -76,6 +77,7 @@ TEST_F(StateReplay, ModelExchangeContinuesBitForBitInANewProcess) {
 }
 
 TEST_F(StateReplay, CoSimulationReplaysAgreeAndFollowTheUninterruptedRun) {
+  REQUIRE_EXPORTED(fmi2DoStep);
   const double h = 0.1;
   std::vector<double> continued, here;
   std::vector<char> image = runAndContinue(fmi2CoSimulation, h, &continued);
@@ -117,6 +119,7 @@ class CoSimRestore : public StateTest {
 };
 
 TEST_F(CoSimRestore, AStateTakenBeforeInitialisationLeavesTheInstanceAbleToStepAgain) {
+  REQUIRE_EXPORTED(fmi2DoStep);
   fmi2Component c = instantiate(fmi2CoSimulation, "cs", fmi2False);
   ASSERT_TRUE(replay::configure(unit, c, tolerance));
   fmi2FMUstate early = nullptr;
@@ -134,6 +137,7 @@ TEST_F(CoSimRestore, AStateTakenBeforeInitialisationLeavesTheInstanceAbleToStepA
 }
 
 TEST_F(CoSimRestore, AStateRestoredAfterTerminateGetsANewIntegrator) {
+  REQUIRE_EXPORTED(fmi2DoStep);
   fmi2Component c = running();
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
@@ -145,6 +149,7 @@ TEST_F(CoSimRestore, AStateRestoredAfterTerminateGetsANewIntegrator) {
 }
 
 TEST_F(CoSimRestore, ADeserialisedStateStepsInAnInstanceThatWasNeverInitialised) {
+  REQUIRE_EXPORTED(fmi2DoStep);
   fmi2Component source = running("source");
   double ignored = stepAndRead(source, 0.0, 0.5);
   (void)ignored;
@@ -166,6 +171,7 @@ TEST_F(CoSimRestore, ADeserialisedStateStepsInAnInstanceThatWasNeverInitialised)
 // Each restore restarts CVODE and books the work it throws away: restoring twice after a step
 // each time rejects both steps.
 TEST_F(CoSimRestore, RestoresRestartTheIntegratorAndBookTheDiscardedWork) {
+  REQUIRE_EXPORTED(fmi2DoStep);
   fmi2Component c = running("cs", fmi2True);
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);

@@ -175,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LogCase{fmi2CoSimulation, {"fmi2GetFMUstate"}, {}, {"fmi2FreeFMUstate"}}));
 
 TEST_F(FmuState, RestoreBringsBackValuesTimeAndMode) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = continuousTime(0.5, 0.25, 0.75);
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
@@ -229,6 +230,7 @@ TEST_F(FmuState, GetIntoAnExistingHandleRefreshesItInPlace) {
 }
 
 TEST_F(FmuState, RestoringALaterStateWarnsAndGoesOn) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
   fmi2Component c = continuousTime(2.0, 1.0, 1.0);
   fmi2FMUstate state = nullptr;
   ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
