@@ -127,11 +127,13 @@ double getCurrentStartTime(void);
 // Inline integration off, inline step 0, step fraction 1, time scale 0.
 void setExperimentDefaults(double* solverReals, int* solverInts);
 
-// ---- The unit's own file -------------------------------------------------------------------
+// ---- The unit's own files ------------------------------------------------------------------
 
 // The full path of the unit, in a process-wide buffer of 1,000 characters; empty when the code
 // does not run from a library named modelLibraryFileName or the path does not fit.
 char* modulePath(void);
+// Presets the resources folder of the built-in resources function, which then is not computed.
+void setResourcesDirectory(const char* folder);
 
 // ---- String variables ----------------------------------------------------------------------
 // The model has modelStringSlots slots of modelStringSlotSize characters in ModelData; a slot

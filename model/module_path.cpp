@@ -1,8 +1,9 @@
-// The unit's own path.
+// The unit's own path and its resources folder.
 #include <cstring>
 
 #include "model.h"
 #include "platform.h"
+#include "resources.h"
 
 namespace {
 char libraryPath[1000];
@@ -18,3 +19,5 @@ char* modulePath(void) {
   if (strcmp(name, modelLibraryFileName) != 0) libraryPath[0] = '\0';
   return libraryPath;
 }
+
+void setResourcesDirectory(const char* folder) { resourcesPath = folder; }

@@ -30,26 +30,24 @@ double SampleCounter(double t, double start, double interval) {
   return std::ceil((t - start) / interval) + 1;
 }
 
+void SampleRecount(ModelData* modelData, double t, double start, double interval, int index,
+                   int replace) {
+  double* scale = GetSolverReals();
+  if (scale && scale[solverRealTimeScale] < std::fabs(start))
+    scale[solverRealTimeScale] = std::fabs(start);
+  double* counters = modelData->sampleCounters;
+  const double c = SampleCounter(std::fmax(t, start), start, interval);
+  if (replace || c > counters[index]) counters[index] = c;
+}
+
 namespace {
 
-// The shared steps of Sample and SampleFactorShift; a plain sample passes subSampled false.
-int SampleTick(ModelData* md, double t, double start, double interval, bool subSampled,
-               int shift, int factor, int index, int mode, int evaluate) {
-  // A NaN interval is not positive either.
-  if (!(interval > 0) || (subSampled && factor <= 0)) {
-    RaiseError("Sample did not have positive sample interval");
-  }
+// The ticks from the starting counter on, shared by Sample, SampleFactorShift and SampleTicks; a
+// plain sample passes subSampled false.
+int passTicks(ModelData* md, double t, double start, double interval, bool subSampled, int shift,
+              int factor, int index, int mode) {
   double* counters = md->sampleCounters;
-  double* scale = GetSolverReals();
-  if (mode != 0 || (evaluate != 0 && counters[index] == 0)) {
-    if (mode == 2) return 0;
-    if (scale && scale[solverRealTimeScale] < std::fabs(start))
-      scale[solverRealTimeScale] = std::fabs(start);
-    const double c = SampleCounter(std::fmax(t, start), start, interval);
-    if (mode != 0 || c > counters[index]) counters[index] = c;
-  }
-  if (evaluate == 0) return 0;
-
+  const double* scale = GetSolverReals();
   double next = start + (counters[index] - 1) * interval;
   const double tol = 5e-14 * (std::fabs(t) + (scale ? scale[solverRealTimeScale] : 0.0));
   bool passed = false;
@@ -86,7 +84,28 @@ int SampleTick(ModelData* md, double t, double start, double interval, bool subS
   return fired;
 }
 
+// The steps of Sample and SampleFactorShift.
+int SampleTick(ModelData* md, double t, double start, double interval, bool subSampled, int shift,
+               int factor, int index, int mode, int evaluate) {
+  // A NaN interval is not positive either.
+  if (!(interval > 0) || (subSampled && factor <= 0)) {
+    RaiseError("Sample did not have positive sample interval");
+  }
+  if (mode != 0 || (evaluate != 0 && md->sampleCounters[index] == 0)) {
+    if (mode == 2) return 0;
+    SampleRecount(md, t, start, interval, index, mode != 0);
+  }
+  if (evaluate == 0) return 0;
+  return passTicks(md, t, start, interval, subSampled, shift, factor, index, mode);
+}
+
 }  // namespace
+
+int SampleTicks(ModelData* modelData, double t, double start, double interval, int index, int mode,
+                int evaluate) {
+  if (evaluate == 0 || !(interval > 0)) return 0;
+  return passTicks(modelData, t, start, interval, false, 0, 1, index, mode);
+}
 
 int Sample(ModelData* modelData, double t, double start, double interval, int index, int mode,
            int evaluate) {

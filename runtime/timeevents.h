@@ -21,6 +21,17 @@ double SampleCounter(double t, double start, double interval);
 int Sample(ModelData* modelData, double t, double start, double interval, int index, int mode,
            int evaluate);
 
+// The two halves of Sample, for generated clocks that decide differently when to recount.
+// SampleRecount sets the starting counter to the first tick at or after t (always when replace is
+// set, otherwise only when that is larger) and raises the registered time scale to |start|.
+// SampleTicks, when evaluate is nonzero, advances the working counter from the starting counter
+// past every tick up to t, marks the sample registered, requests the next tick as a time event
+// and returns what Sample returns; 0 when evaluate is 0 or the interval is not positive.
+void SampleRecount(ModelData* modelData, double t, double start, double interval, int index,
+                   int replace);
+int SampleTicks(ModelData* modelData, double t, double start, double interval, int index, int mode,
+                int evaluate);
+
 // The same clock sub-sampled: fires on every factor-th tick, shifted by shift ticks.
 int SampleFactorShift(ModelData* modelData, double t, double start, double interval, int shift,
                       int factor, int index, int mode, int evaluate);

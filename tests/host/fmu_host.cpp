@@ -30,6 +30,7 @@ extern "C" void* hostAllocate(size_t nobj, size_t size) {
   std::lock_guard<std::mutex> guard(allocatorMutex);
   HostAllocator& a = allocatorState;
   ++a.calls;
+  a.requests.emplace_back(nobj, size);
   if (a.failAt != 0 && a.calls == a.failAt) return nullptr;
   if (size != 0 && nobj > (static_cast<size_t>(-1) - sizeof(BlockHeader)) / size) return nullptr;
   size_t bytes = nobj * size;

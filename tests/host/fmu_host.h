@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fmi2.h"
@@ -25,6 +26,8 @@ struct HostAllocator {
   long failAt = 0;  // 1-based call number that returns null; 0 never
   long calls = 0;   // allocateMemory calls, failed ones included
   bool poison = true;  // fill new blocks with 0xAB instead of zeros: the unit must zero them itself
+  // (nobj, size) of every allocateMemory call, failed ones included, in order.
+  std::vector<std::pair<size_t, size_t>> requests;
 };
 
 // Process-wide: the FMI allocation callbacks carry no environment pointer.

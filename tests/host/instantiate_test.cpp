@@ -1,6 +1,7 @@
 // Creating and freeing instances, and recording the experiment, as a host sees it: results,
 // messages and the host's memory.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "unit_fixture.h"
@@ -177,6 +178,25 @@ TEST_P(FailingAllocation, EveryFailureGivesNullAndReleasesEverything) {
 INSTANTIATE_TEST_SUITE_P(Kinds, FailingAllocation, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
                          [](const ::testing::TestParamInfo<fmi2Type>& info) { return kindName(info.param); });
 
+// The host sees the blocks in a fixed order and size: the record, the model's data block, the
+// name, the solver blocks, one array per category with its spare element (2 states, 15
+// parameters, 1 input, 1 output, 11 auxiliaries, 10 event indicators, no strings, no extra
+// values, no Booleans to re-apply), then the serialiser's record of the data block.
+TEST_P(FailingAllocation, AllocatesItsBlocksInOrderAndSize) {
+  ASSERT_NE(instantiate(GetParam(), "inst"), nullptr);
+  const std::vector<std::pair<size_t, size_t>> expected{
+      {1, 881920}, {5, 1}, {1, 32}, {1, 44},                          // data block, "inst", solver blocks
+      {3, 8},      {3, 8}, {16, 8}, {2, 8}, {2, 8}, {12, 8}, {11, 8},  // states ... event indicators
+      {3, 8},      {1, 8}, {3, 8},  {1, 8}, {1, 8}, {1, 4},            // nominals ... Booleans to re-apply
+      {1, 16}};                                                       // the data block's blob record
+  using Requests = std::vector<std::pair<size_t, size_t>>;
+  const Requests& requests = hostAllocator().requests;
+  ASSERT_EQ(requests.size(), expected.size() + 1);
+  EXPECT_EQ(requests[0].first, 1u);  // the record itself
+  EXPECT_GT(requests[0].second, 0u);
+  EXPECT_EQ(Requests(requests.begin() + 1, requests.end()), expected);
+}
+
 TEST_F(Instantiate, FreeingNullDoesNothing) {
   unit.fmi2FreeInstance(nullptr);
   EXPECT_TRUE(host.log.empty());
@@ -226,6 +246,20 @@ TEST_F(TwoInstances, FreeTheSecondThenFailTheFirst) {
   EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
   EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());
   for (const LogRecord& r : host.log) EXPECT_EQ(r.instance, "first") << r.text;
+  EXPECT_TRUE(secondHost.log.empty());
+}
+
+// An instantiation that fails after handing its solver blocks to the runtime takes them back
+// with the rest: the runtime must not read them when another instance's evaluation fails.
+TEST_F(TwoInstances, AFailedInstantiationLeavesNoSolverBlocksWithTheRuntime) {
+  hostAllocator().failAt = hostAllocator().calls + 6;  // the states, after the solver blocks
+  EXPECT_EQ(unit.fmi2Instantiate("third", fmi2ModelExchange, model::guid, "", secondHost.functions(), fmi2False,
+                                 fmi2True),
+            nullptr);
+  EXPECT_EQ(secondHost.texts(), std::vector<std::string>{"Instantiation failed"});
+  secondHost.clear();
+  EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
+  EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());
   EXPECT_TRUE(secondHost.log.empty());
 }
 

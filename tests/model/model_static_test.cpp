@@ -10,6 +10,7 @@
 #include "delays.h"
 #include "guarded_call.h"
 #include "model.h"
+#include "resources.h"
 #include "threadblock.h"
 
 namespace {
@@ -80,6 +81,14 @@ TEST(Identity, GuidJacobianStructureAndSizes) {
 TEST(Identity, ModulePathIsEmptyOutsideTheUnit) {
   // This test program links the model statically: the code does not run from Quenzel.so.
   EXPECT_STREQ(modulePath(), "");
+}
+
+TEST(Identity, ResourcesFolderIsPresetForTheBuiltIns) {
+  const char* before = resourcesPath;
+  static const char folder[] = "/opt/unit/resources/";
+  setResourcesDirectory(folder);
+  EXPECT_EQ(resourcesPath, folder);
+  setResourcesDirectory(before);
 }
 
 TEST(Identity, StaticHookSetsTheTemplatesFlags) {

@@ -45,11 +45,25 @@ TEST_F(ModelSample, AdvancesItsStartingCounterAndFiresOnTheFirstPassOnly) {
 }
 
 TEST_F(ModelSample, ModeRecomputesAndEvaluateZeroOnlyInitialises) {
-  record->sampleCounters[0] = 9;
-  EXPECT_EQ(modelSample(record.get(), 2.5, 0, 1, 0, 1, 0), 0);
-  EXPECT_EQ(record->sampleCounters[0], 4);  // mode nonzero: the computed counter replaces it
-  EXPECT_EQ(record->sampleActive[1], 0);
-  EXPECT_EQ(solverReals[solverRealNextTimeEvent], 1e100);
+  for (int mode : {1, 2}) {  // no mode 2 of its own: any nonzero mode recounts
+    SCOPED_TRACE(mode);
+    record->sampleCounters[0] = 9;
+    EXPECT_EQ(modelSample(record.get(), 2.5, 0, 1, 0, mode, 0), 0);
+    EXPECT_EQ(record->sampleCounters[0], 4);  // the computed counter replaces the larger one
+    EXPECT_EQ(record->sampleActive[1], 0);
+    EXPECT_EQ(solverReals[solverRealNextTimeEvent], 1e100);
+  }
+}
+
+TEST_F(ModelSample, RegisteredSampleIsNotRecountedEvenFromAZeroCounter) {
+  // The clock counts on from its starting counter while the sample is registered, where Sample
+  // would recount a zero counter: from 0 every tick up to t = 2.5 (at -1, 0, 1 and 2) is passed.
+  record->sampleActive[0] = 1;
+  record->sampleCounters[0] = 0;
+  EXPECT_EQ(modelSample(record.get(), 2.5, 0, 1, 0, 0, 1), 1);
+  EXPECT_EQ(record->sampleCounters[0], 4);
+  EXPECT_EQ(record->sampleCounters[1], 4);
+  EXPECT_EQ(solverReals[solverRealNextTimeEvent], 3);
 }
 
 TEST_F(ModelSample, ClockWithoutAPositiveIntervalNeverTicks) {

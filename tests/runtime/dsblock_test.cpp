@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "delays.h"
 #include "errors.h"
 #include "fake_model.h"
 #include "guarded_call.h"
@@ -366,6 +367,124 @@ TEST_F(Driver, AllSectionsCallsResetTheNextTimeEventOthersDoNot) {
   }
 }
 
+TEST_F(Driver, StepEventIsClearedOnlyByAllSectionsCallsWithoutInlineIntegration) {
+  struct Case {
+    int demand;
+    int inlineIntegration;
+    int stepEventAfter;
+  } cases[] = {
+      {demandOutputs, 0, 1},
+      {demandCrossings, 0, 1},
+      {demandEvent, 0, 0},
+      {demandTerminal, 0, 0},
+      {demandEvent, 1, 1},  // the integrator's step event stays for the inline stepping
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.demand * 10 + c.inlineIntegration);
+    script(nullptr);
+    m->inlineIntegration = c.inlineIntegration;
+    solverInts[solverIntStepEvent] = 1;
+    ASSERT_EQ(call(c.demand), 0);
+    EXPECT_EQ(solverInts[solverIntStepEvent], c.stepEventAfter);
+  }
+}
+
+TEST_F(Driver, EventInCallTellsWhetherTheCallRanAllSectionsOrFoundAnEvent) {
+  struct Case {
+    int demand;
+    int eventInFirstPass;
+    int eventInCall;
+  } cases[] = {
+      {demandOutputs, 0, 0},
+      {demandOutputs, 1, 1},
+      {demandEvent, 0, 1},
+  };
+  static int eventInFirstPass;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.demand * 10 + c.eventInFirstPass);
+    eventInFirstPass = c.eventInFirstPass;
+    script([](FakePass& p) { p.m->eventNeeded = p.number == 1 && eventInFirstPass; });
+    m->eventInCall = 1;  // from an earlier call
+    ASSERT_EQ(call(c.demand), 0);
+    EXPECT_EQ(m->eventInCall, c.eventInCall);
+  }
+}
+
+TEST_F(Driver, ContinuedIterationsKeepTheRelationsEvaluatedFlags) {
+  script(nullptr, 1);
+  ASSERT_EQ(call(demandInitialize), 0);  // the driver learns the model's relations
+  struct Case {
+    int demand;
+    int phase;
+    int cleared;
+  } cases[] = {
+      {demandEvent, eventPhaseConverge, 1},
+      {demandEvent, eventPhaseStartExternal, 1},
+      {demandEvent, eventPhaseContinueExternal, 0},
+      {demandEvent, eventPhaseContinueConverge, 0},
+      {demandCrossings, eventPhaseContinueExternal, 1},  // crossing functions always start afresh
+      {demandOutputs, eventPhaseConverge, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.demand * 10 + c.phase);
+    script(nullptr, 1);
+    m->iterationCounter = 0;
+    m->relationEvaluated[1] = 1;
+    ASSERT_EQ(call(c.demand, 0, c.phase), 0);
+    ASSERT_EQ(passes().size(), 1u);
+    EXPECT_EQ(passes()[0].relationEvaluated1, !c.cleared);
+  }
+}
+
+TEST_F(Driver, ConvergedCallHandsTheStepToTheCrossingScaling) {
+  struct Case {
+    int method;
+    double fraction;
+    double derivative;
+  } cases[] = {
+      {0, 0.75, 2},    // no scaling: the step fraction stays as it was
+      {1, 0.25, 0.5},  // the step ends at the time event a quarter step ahead
+      {2, 0.25, 2},    // the fraction is set, the derivatives are left alone
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method);
+    // The model requests a time event a quarter step after t = 1.
+    script([](FakePass& p) {
+      if (p.m->time == 1) p.solverReals[solverRealNextTimeEvent] = 1.25;
+    });
+    solverInts[solverIntMethod] = c.method;
+    ASSERT_EQ(call(demandInitialize, 0), 0);  // the scaling starts over; the fixed step is 1
+    solverReals[solverRealStepFraction] = 0.75;
+    derivatives[0] = 2;
+    ASSERT_EQ(call(demandEvent, 1), 0);
+    EXPECT_EQ(solverReals[solverRealStepFraction], c.fraction);
+    EXPECT_EQ(derivatives[0], c.derivative);
+  }
+  solverInts[solverIntMethod] = 0;
+}
+
+TEST_F(Driver, ConvergedInitialisationResetsTheDelayCounters) {
+  struct Case {
+    int demand;
+    FakeScript model;
+    int qiErr;
+    int counterAfter;
+  } cases[] = {
+      {demandInitialize, nullptr, 0, 0},
+      {demandEvent, nullptr, 0, 5},
+      {demandInitialize, alwaysEvent, 1, 5},  // an initialisation that fails
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.demand);
+    script(c.model);
+    delayTables.resetCounter1 = delayTables.resetCounter2 = 5;
+    EXPECT_EQ(call(c.demand), c.qiErr);
+    EXPECT_EQ(delayTables.resetCounter1, c.counterAfter);
+    EXPECT_EQ(delayTables.resetCounter2, c.counterAfter);
+  }
+  delayTables.resetCounter1 = delayTables.resetCounter2 = 0;
+}
+
 TEST_F(Driver, ConvergedAllSectionsCallDisarmsTheRelationsItDidNotEvaluate) {
   script(nullptr, 3);
   ASSERT_EQ(call(demandInitialize), 0);
@@ -474,14 +593,31 @@ TEST_F(Driver, RuntimeErrorReleasesTheTemporariesOfTheCall) {
 TEST_F(Driver, ModelStatusBecomesTheErrorCode) {
   struct Case {
     int status;
+    int event;  // the pass also asks for another pass
     int qiErr;
-  } cases[] = {{qiErrTerminate, qiErrTerminate}, {2, 2}, {qiErrStopped, qiErrStopped}};
-  static int status;
+    int levelAfter;
+    int phaseAfter;
+  } cases[] = {
+      {qiErrTerminate, 0, qiErrTerminate, demandEvent, eventPhaseConverge},
+      {2, 0, 2, demandEvent, eventPhaseConverge},
+      {qiErrStopped, 0, qiErrStopped, demandEvent, eventPhaseConverge},
+      // A pending pass is not run: the call ends as the pass left it.
+      {qiErrTerminate, 1, qiErrTerminate, demandDerivatives, eventPhaseStartExternal},
+      {2, 1, 2, demandDerivatives, eventPhaseStartExternal},
+  };
+  static const Case* current;
   for (const Case& c : cases) {
-    status = c.status;
-    script([](FakePass& p) { p.m->status = status; });
-    EXPECT_EQ(call(demandEvent), c.qiErr);
+    SCOPED_TRACE(c.status * 10 + c.event);
+    current = &c;
+    script([](FakePass& p) {
+      p.m->status = current->status;
+      p.m->eventNeeded = current->event;
+      *p.levelReached = demandDerivatives;
+    });
+    EXPECT_EQ(call(demandEvent, 0, eventPhaseStartExternal), c.qiErr);
     EXPECT_EQ(passes().size(), 1u);
+    EXPECT_EQ(level, c.levelAfter);
+    EXPECT_EQ(m->eventPhase, c.phaseAfter);
   }
 }
 
@@ -627,6 +763,84 @@ TEST_F(Driver, HomotopyFailuresReportWhyTheyStopped) {
     EXPECT_EQ(m->homotopyActive, 1);  // a failed homotopy stays where it stopped
   }
   homotopyFails = nullptr;
+}
+
+TEST_F(Driver, HomotopyCodesOutsideTheirStepsArePassedOn) {
+  struct Case {
+    const char* name;
+    FakeScript model;
+    int qiErr;
+    int homotopyActive;
+    Texts texts;
+  } cases[] = {
+      // Asked for again at lambda 0 (where homotopy already stands): left in QiErr.
+      {"requested at lambda 0",
+       [](FakePass& p) {
+         Homotopy(1.0, 0.0, p.m);
+         p.m->status = p.number == 1 ? 1 : qiErrHomotopyRequested;
+       },
+       qiErrHomotopyRequested, 1,
+       {"Trying to solve non-linear system using global homotopy-method."}},
+      // A solved homotopy step without homotopy in progress.
+      {"solved without homotopy",
+       [](FakePass& p) {
+         if (p.number == 1) p.m->status = qiErrHomotopySolved;
+       },
+       qiErrHomotopySolved, 0, {}},
+      // A model that silences its reports before failing starts homotopy without the message.
+      {"quiet",
+       [](FakePass& p) {
+         Homotopy(1.0, 0.0, p.m);
+         if (p.number == 1) {
+           p.solverInts[solverIntLogFlags] = logFlagQuiet;
+           p.m->status = 1;
+         } else if (p.m->homotopyActive) {
+           if (p.m->lambda < 1)
+             p.m->status = qiErrHomotopySolved;
+           else
+             p.m->homotopyActive = 0;
+         }
+       },
+       0, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    recorder.messages.clear();
+    script(c.model);
+    EXPECT_EQ(call(demandInitialize), c.qiErr);
+    EXPECT_EQ(m->homotopyActive, c.homotopyActive);
+    EXPECT_EQ(texts(), c.texts);
+  }
+}
+
+TEST_F(Driver, HomotopyStartsOnlyAtTheStartTime) {
+  struct Case {
+    double time;
+    int qiErr;
+    int homotopyTried;
+  } cases[] = {{0, 0, 1}, {1, 2, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.time);
+    SetUp();
+    homotopyFails = nullptr;
+    script(nullptr);
+    ASSERT_EQ(call(demandInitialize, 0), 0);
+    // A later call that fails in its first pass, in a model that uses homotopy.
+    script([](FakePass& p) {
+      Homotopy(1.0, 0.0, p.m);
+      if (p.number == 1) {
+        p.m->status = 2;
+      } else if (p.m->homotopyActive) {
+        if (p.m->lambda < 1)
+          p.m->status = qiErrHomotopySolved;
+        else
+          p.m->homotopyActive = 0;
+      }
+    });
+    EXPECT_EQ(call(demandEvent, c.time), c.qiErr);
+    EXPECT_EQ(m->homotopyTriedAt == m->initialisationCount, c.homotopyTried == 1);
+  }
 }
 
 TEST_F(Driver, HomotopyStartsOnlyForAModelThatUsesItAndOncePerInitialisation) {

@@ -1,0 +1,3 @@
+#include "resources.h"
+
+const char* resourcesPath = nullptr;
