@@ -5,6 +5,8 @@
 #include "initialize.h"
 #include "instance.h"
 #include "instantiate.h"
+#include "modelexchange.h"
+#include "stepping.h"
 #include "values.h"
 
 namespace {
@@ -92,6 +94,63 @@ FMI2_EXPORT fmi2Status fmi2GetDirectionalDerivative(fmi2Component c, const fmi2V
                                                     size_t nUnknown, const fmi2ValueReference vKnown_ref[],
                                                     size_t nKnown, const fmi2Real dvKnown[], fmi2Real dvUnknown[]) {
   return fmiGetDirectionalDerivative(instanceOf(c), vUnknown_ref, nUnknown, vKnown_ref, nKnown, dvKnown, dvUnknown);
+}
+FMI2_EXPORT fmi2Status fmi2EnterEventMode(fmi2Component c) { return fmiEnterEventMode(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2NewDiscreteStates(fmi2Component c, fmi2EventInfo* eventInfo) {
+  return fmiNewDiscreteStates(instanceOf(c), eventInfo);
+}
+FMI2_EXPORT fmi2Status fmi2EnterContinuousTimeMode(fmi2Component c) {
+  return fmiEnterContinuousTimeMode(instanceOf(c));
+}
+FMI2_EXPORT fmi2Status fmi2CompletedIntegratorStep(fmi2Component c, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
+                                                   fmi2Boolean* enterEventMode, fmi2Boolean* terminateSimulation) {
+  return fmiCompletedIntegratorStep(instanceOf(c), noSetFMUStatePriorToCurrentPoint, enterEventMode,
+                                    terminateSimulation);
+}
+FMI2_EXPORT fmi2Status fmi2SetTime(fmi2Component c, fmi2Real time) { return fmiSetTime(instanceOf(c), time); }
+FMI2_EXPORT fmi2Status fmi2SetContinuousStates(fmi2Component c, const fmi2Real x[], size_t nx) {
+  return fmiSetContinuousStates(instanceOf(c), x, nx);
+}
+FMI2_EXPORT fmi2Status fmi2GetDerivatives(fmi2Component c, fmi2Real derivatives[], size_t nx) {
+  return fmiGetDerivatives(instanceOf(c), derivatives, nx);
+}
+FMI2_EXPORT fmi2Status fmi2GetEventIndicators(fmi2Component c, fmi2Real eventIndicators[], size_t ni) {
+  return fmiGetEventIndicators(instanceOf(c), eventIndicators, ni);
+}
+FMI2_EXPORT fmi2Status fmi2GetContinuousStates(fmi2Component c, fmi2Real x[], size_t nx) {
+  return fmiGetContinuousStates(instanceOf(c), x, nx);
+}
+FMI2_EXPORT fmi2Status fmi2GetNominalsOfContinuousStates(fmi2Component c, fmi2Real x_nominal[], size_t nx) {
+  return fmiGetNominalsOfContinuousStates(instanceOf(c), x_nominal, nx);
+}
+
+FMI2_EXPORT fmi2Status fmi2SetRealInputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                                   const fmi2Integer order[], const fmi2Real value[]) {
+  return fmiSetRealInputDerivatives(instanceOf(c), vr, nvr, order, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetRealOutputDerivatives(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
+                                                    const fmi2Integer order[], fmi2Real value[]) {
+  return fmiGetRealOutputDerivatives(instanceOf(c), vr, nvr, order, value);
+}
+FMI2_EXPORT fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint, fmi2Real communicationStepSize,
+                                  fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
+  return fmiDoStep(instanceOf(c), currentCommunicationPoint, communicationStepSize, noSetFMUStatePriorToCurrentPoint);
+}
+FMI2_EXPORT fmi2Status fmi2CancelStep(fmi2Component c) { return fmiCancelStep(instanceOf(c)); }
+FMI2_EXPORT fmi2Status fmi2GetStatus(fmi2Component c, const fmi2StatusKind s, fmi2Status* value) {
+  return fmiGetStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetRealStatus(fmi2Component c, const fmi2StatusKind s, fmi2Real* value) {
+  return fmiGetRealStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetIntegerStatus(fmi2Component c, const fmi2StatusKind s, fmi2Integer* value) {
+  return fmiGetIntegerStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetBooleanStatus(fmi2Component c, const fmi2StatusKind s, fmi2Boolean* value) {
+  return fmiGetBooleanStatus(instanceOf(c), s, value);
+}
+FMI2_EXPORT fmi2Status fmi2GetStringStatus(fmi2Component c, const fmi2StatusKind s, fmi2String* value) {
+  return fmiGetStringStatus(instanceOf(c), s, value);
 }
 
 }  // extern "C"

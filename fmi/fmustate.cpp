@@ -63,16 +63,6 @@ void releaseState(const fmi2CallbackFunctions* functions, ModelInstance* state) 
   release(functions, state);
 }
 
-// A restored Co-Simulation instance in a mode that steps needs an integrator at the restored
-// time and states, also when it had none (terminated, never initialised) or the state carries
-// none (taken before initialisation, deserialised). A failed set-up ends the instance.
-fmi2Status restoreIntegrator(ModelInstance* instance) {
-  bool stepping = instance->mode >= modeInitialization && instance->mode <= modeContinuousTime;
-  if (stepping && !instance->integrator && integratorSetup(instance, instance->tolerance) != 0)
-    return fmiErrorExit(instance);
-  return fmi2OK;
-}
-
 }  // namespace
 
 void fmiCopyStateCounts(ModelInstance* to, const ModelInstance* from) {
@@ -202,9 +192,10 @@ fmi2Status fmiGetFMUstate(ModelInstance* instance, ModelInstance** handle) {
                           state->solverInts);
   state->modelDataBlob = instance->modelDataBlob;
   if (usesIntegrator(instance)) {
-    // The integrator keeps no data of its own yet that a state would carry; a copy left from an
-    // earlier use of the handle is released.
-    if (state->integrator) integratorFree(instance, state);
+    if (integratorSaveState(instance, state) != fmi2OK) {
+      fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "%s failed", fn);
+      return fmiErrorExit(instance);
+    }
     return fmi2OK;
   }
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", fn);
@@ -226,7 +217,9 @@ fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state) {
   if (state->modelData && instance->modelData)
     fmiCopyModelDataBlock(instance->modelData, state->modelData, instance->modelData, instance->solverReals,
                           instance->solverInts);
-  if (usesIntegrator(instance)) return restoreIntegrator(instance);
+  // Restores the integrator's data, or sets one up at the restored time and states when the
+  // instance has none (terminated, never initialised), and restarts CVODE.
+  if (usesIntegrator(instance)) return integratorRestoreState(state, instance);
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", fn);
   return fmi2OK;
 }
@@ -234,7 +227,7 @@ fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state) {
 fmi2Status fmiFreeFMUstate(ModelInstance* instance, ModelInstance** handle) {
   if (!handle || !*handle) return fmi2OK;
   ModelInstance* state = *handle;
-  if (state->integrator) integratorFree(instance, state);
+  if (state->integrator) integratorFreeState(instance, state);
   releaseState(instance->functions, state);
   *handle = nullptr;
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", name(fmiNameFreeFMUstate));

@@ -1,21 +1,122 @@
-// What the FMI layer asks of the Co-Simulation integrator. The CVODE driver implements these;
-// until it exists, integrator.cpp holds stand-ins that create no integrator, so a Co-Simulation
-// instance steps through its modes without one and `integrator` stays null.
+// The Co-Simulation integrator: CVODE (BDF, Newton, dense direct solver) integrating the
+// instance's states in place, with the event indicators as root functions and the model's step
+// events through the stepper's stop callback; its life from set-up at the Co-Simulation
+// initialisation to the statistics report at terminate, and its copies in FMU states.
 #pragma once
 
+#include <nvector/nvector_serial.h>
+#include <sundials/sundials_context.h>
+#include <sundials/sundials_linearsolver.h>
+#include <sundials/sundials_matrix.h>
+
+#include <cstdint>
+
+#include "cvode_stepper.h"
+#include "fmi2.h"
 #include "instance.h"
 
-// Creates the instance's integrator after the model's initialisation. 0 ready, 1 failed (the
-// failure has been logged and nothing is left allocated).
+// Counters and timers; copied as one block by the FMU-state functions. Times are milliseconds
+// of process time, accumulated in single precision; the report turns them into seconds.
+struct IntegratorStatistics {
+  int32_t externalSteps;  // integration calls that reached their end time
+  int32_t internalSteps;  // CVODE's step counts, summed at every re-initialisation
+  int32_t jacobianCalls;
+  int32_t rhsCalls;
+  float rhsMilliseconds;
+  float rootMilliseconds;
+  float startClock;  // process clock at set-up
+  // The work that restoring FMU states has thrown away.
+  int32_t rejectedExternalSteps;
+  int32_t rejectedInternalSteps;
+  int32_t rejectedRhsCalls;
+  int32_t rejectedJacobianCalls;
+  float rejectedRhsMilliseconds;
+};
+
+// One per Co-Simulation instance, from allocateMemory (zero-filled) and held in its
+// `integrator`; an FMU state holds its own record of the same type, without CVODE memory.
+// The double and pattern arrays come from the host's allocateMemory; vectors, matrix, solver,
+// context and CVODE memory from SUNDIALS (C heap).
+struct CoSimIntegrator {
+  N_Vector stateVector;           // instance: over the instance's `states` (not owned data);
+                                  // FMU-state copy: data of its own, never used
+  CVodeStepper cvode;             // cvode.memory: CVODE's memory, null in an FMU state's copy
+  N_Vector absoluteTolerances;    // per state: abs(nominal) * tolerance
+  N_Vector relativeTolerances;    // per state: tolerance, 0 for a negative nominal
+  N_Vector errorWeights;          // CVODE's current weights, fetched before each Jacobian
+  N_Vector perturbedDerivatives;  // Jacobian work: derivatives at perturbed states
+  N_Vector savedStates;           // Jacobian work: states of the perturbed column group
+  int32_t* columnStarts;          // sparse pattern [nx+1]; null with the dense solver
+  int32_t* entryPositions;        // sparse pattern [G*nx]; -1 for none
+  int32_t nonZeroCount;           // 0: dense solver
+  int32_t patternGroupCount;
+  double inputBaseTime;      // t0 of the input derivatives
+  double* inputDerivatives;  // [nu+1]
+  double* inputBase;         // [nu+1] inputs at t0
+  int32_t inputDerivativesValid;
+  int32_t restartPending;  // the inputs change course at the instance time: CVODE's history past
+                           // it was computed for other inputs and must not be continued
+  double* lastOutputs;     // [ny+1] outputs fetched before the last integration call
+  double lastOutputTime;
+  IntegratorStatistics statistics;
+  // SUNDIALS objects of this record: the context of its vectors, and the dense solver's matrix
+  // and linear solver, released after the CVODE memory.
+  SUNContext context;
+  SUNMatrix denseMatrix;
+  SUNLinearSolver linearSolver;
+  int32_t reportReady;  // the set-up got far enough for terminate to report statistics
+};
+
+// Number of Jacobian column groups of the model, written by every set-up.
+extern int32_t integratorGroupCount;
+
+// Creates the instance's integrator at its time and states (an existing one is released first).
+// A tolerance <= 0 means 1e-5. 0 ready; 1 failed, reported, the record released.
 int integratorSetup(ModelInstance* instance, double tolerance);
 
-// The input at `inputIndex` was changed by a setter: it becomes the new base value of the input
-// extrapolation. Called only while the instance has an integrator.
-void integratorSetInputBase(ModelInstance* instance, int inputIndex);
+// Integrates from the instance time to tout, handling roots and step events on the way with an
+// event iteration and a restart. 0 reached tout; 1 failed (reported); 2 the model asked to
+// terminate. The instance time is left for the caller to advance.
+int integratorIntegrate(ModelInstance* instance, double tout);
 
-// Prints the statistics report and releases the instance's integrator; nothing without one.
+// Restarts CVODE at the instance's time and states. 0; 1 when SUNDIALS refused.
+int integratorReInit(ModelInstance* instance);
+
+// Restarts CVODE at the instance's time and states without adding the steps since the last
+// restart to the statistics (a restore that booked them as rejected). 0; 1 refused.
+int integratorRestart(ModelInstance* instance);
+
+// The internal steps of the recorded restarts and those since the last one.
+int32_t integratorTotalSteps(ModelInstance* instance);
+
+// The host changed input `index`: it becomes the base of the input extrapolation.
+void integratorSetInputBase(ModelInstance* instance, int index);
+
+// While input derivatives are valid: inputs := base + (t - base time) * derivatives.
+void integratorExtrapolateInputs(ModelInstance* instance, double t);
+
+// Logs the CVODE statistics (when the set-up got that far), then releases the record.
 void integratorStatistics(ModelInstance* instance);
 
-// Releases the integrator of `owner` (the instance or an FMU state) through the callbacks of
-// `instance`, without a report, and clears owner->integrator; nothing without one.
+// Releases owner's record (owner: the instance itself or one of its FMU states) with the
+// callbacks of `instance`, and clears owner's pointer. Nothing without a record.
 void integratorFree(ModelInstance* instance, ModelInstance* owner);
+
+// Copies the integrator data that travels with FMU states from source to destination (either
+// an instance or an FMU state), making the destination's record when it has none. 0; 1 on
+// allocation failure, reported, the destination left without a record.
+int integratorCopy(ModelInstance* destination, ModelInstance* source);
+
+// fmi2GetFMUstate of a Co-Simulation instance: the integrator data and statistics into state.
+fmi2Status integratorSaveState(ModelInstance* instance, ModelInstance* state);
+// fmi2SetFMUstate of a Co-Simulation instance, after its values, time and mode are restored:
+// the state's integrator data back, the discarded work booked as rejected, CVODE restarted.
+fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance);
+// fmi2FreeFMUstate: releases the state's record.
+void integratorFreeState(ModelInstance* instance, ModelInstance* state);
+
+// Checks a SUNDIALS result and reports a failure at fmi2Error under the function's name:
+// "SUNDIALS_ERROR: %s() failed - returned NULL pointer" for a null pointer, "SUNDIALS_ERROR:
+// %s() failed with flag = %s" for a negative flag. 0 passed, 1 failed.
+int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance);
+int checkSundialsFlag(int flag, const char* function, ModelInstance* instance);

@@ -246,11 +246,20 @@ void PrintTo(const TerminateCase& c, std::ostream* os) { *os << kindName(c.type)
 
 class Terminate : public UnitTest, public ::testing::WithParamInterface<TerminateCase> {};
 
+// The texts without the Co-Simulation integrator's statistics report, which the integrator's
+// tests check.
+std::vector<std::string> withoutStatistics(std::vector<std::string> texts) {
+  std::erase_if(texts, [](const std::string& text) {
+    return text.rfind("Sundials CVode Statistics", 0) == 0 || text.rfind("Rejected count", 0) == 0;
+  });
+  return texts;
+}
+
 TEST_P(Terminate, RunsTheTerminalSectionOnceAndThenRefuses) {
   fmi2Component c = startIn(GetParam().type, startRunning);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(unit.fmi2Terminate(c), fmi2OK);
-  EXPECT_EQ(host.texts(), GetParam().first);
+  EXPECT_EQ(withoutStatistics(host.texts()), GetParam().first);
   host.clear();
   EXPECT_EQ(unit.fmi2Terminate(c), fmi2Warning);
   EXPECT_EQ(host.texts(), GetParam().second);

@@ -1,0 +1,176 @@
+// The integrator's share of FMU states: what a state carries (tolerances, work vectors, the
+// sparse pattern, input extrapolation, the last outputs and the statistics, never CVODE's own
+// history), and the booking of the work a restore throws away.
+#include <cstring>
+
+#include "evaluate.h"
+#include "integrator.h"
+#include "messages.h"
+
+namespace {
+
+// An FMU state may lack callbacks of its own; it then uses those of its instance.
+const fmi2CallbackFunctions* callbacksOf(const ModelInstance* owner, const ModelInstance* other) {
+  return owner->functions ? owner->functions : other->functions;
+}
+
+double* allocateDoubles(const fmi2CallbackFunctions* functions, uint64_t count) {
+  auto* block = static_cast<double*>(functions->allocateMemory(count, sizeof(double)));
+  if (block) memset(block, 0, count * sizeof(double));
+  return block;
+}
+
+int32_t* allocateInts(const fmi2CallbackFunctions* functions, uint64_t count) {
+  auto* block = static_cast<int32_t*>(functions->allocateMemory(count ? count : 1, sizeof(int32_t)));
+  if (block) memset(block, 0, (count ? count : 1) * sizeof(int32_t));
+  return block;
+}
+
+// A record for an FMU state: its own context and vectors of the source's lengths, no CVODE
+// memory, no double arrays yet. 0; 1 when something could not be made (what was made stays in
+// the record for the caller to release).
+int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source, const fmi2CallbackFunctions* functions,
+                   uint64_t nx) {
+  auto* record = static_cast<CoSimIntegrator*>(functions->allocateMemory(1, sizeof(CoSimIntegrator)));
+  if (!record) return 1;
+  memset(record, 0, sizeof *record);
+  destination->integrator = record;
+  if (SUNContext_Create(nullptr, &record->context) < 0) {
+    record->context = nullptr;
+    return 1;
+  }
+  N_Vector* made[] = {&record->stateVector,  &record->absoluteTolerances,   &record->relativeTolerances,
+                      &record->errorWeights, &record->perturbedDerivatives, &record->savedStates};
+  const N_Vector from[] = {source->stateVector,  source->absoluteTolerances,   source->relativeTolerances,
+                           source->errorWeights, source->perturbedDerivatives, source->savedStates};
+  for (int i = 0; i < 6; ++i) {
+    sunindextype length = from[i] ? N_VGetLength(from[i]) : static_cast<sunindextype>(nx);
+    *made[i] = N_VNew_Serial(length, record->context);
+    if (!*made[i]) return 1;
+    N_VConst(0.0, *made[i]);
+  }
+  if (source->nonZeroCount) {
+    record->columnStarts = allocateInts(functions, nx + 1);
+    record->entryPositions = allocateInts(functions, static_cast<uint64_t>(source->patternGroupCount) * nx);
+    if (!record->columnStarts || !record->entryPositions) return 1;
+  }
+  return 0;
+}
+
+int copyInto(ModelInstance* destination, const ModelInstance* source, const fmi2CallbackFunctions* functions) {
+  const CoSimIntegrator* from = source->integrator;
+  CoSimIntegrator* to = destination->integrator;
+  uint64_t nx = source->nx;
+  N_Vector const sources[] = {from->absoluteTolerances, from->relativeTolerances, from->errorWeights,
+                              from->perturbedDerivatives, from->savedStates};
+  N_Vector const targets[] = {to->absoluteTolerances, to->relativeTolerances, to->errorWeights,
+                              to->perturbedDerivatives, to->savedStates};
+  for (int i = 0; i < 5; ++i)
+    if (sources[i] && targets[i] && N_VGetLength(sources[i]) == N_VGetLength(targets[i]))
+      N_VScale(1.0, sources[i], targets[i]);
+
+  to->nonZeroCount = from->nonZeroCount;
+  to->patternGroupCount = from->patternGroupCount;
+  if (from->nonZeroCount) {
+    uint64_t positions = static_cast<uint64_t>(from->patternGroupCount) * nx;
+    if (!to->columnStarts) to->columnStarts = allocateInts(functions, nx + 1);
+    if (!to->entryPositions) to->entryPositions = allocateInts(functions, positions);
+    if (!to->columnStarts || !to->entryPositions) return 1;
+    memcpy(to->columnStarts, from->columnStarts, (nx + 1) * sizeof(int32_t));
+    memcpy(to->entryPositions, from->entryPositions, positions * sizeof(int32_t));
+  }
+
+  to->inputDerivativesValid = from->inputDerivativesValid;
+  if (from->inputDerivativesValid && from->inputDerivatives && from->inputBase) {
+    uint64_t nu = source->nu;
+    if (!to->inputDerivatives) to->inputDerivatives = allocateDoubles(functions, nu + 1);
+    if (!to->inputBase) to->inputBase = allocateDoubles(functions, nu + 1);
+    if (!to->inputDerivatives || !to->inputBase) return 1;
+    memcpy(to->inputDerivatives, from->inputDerivatives, nu * sizeof(double));
+    memcpy(to->inputBase, from->inputBase, nu * sizeof(double));
+    to->inputBaseTime = from->inputBaseTime;
+  }
+  if (from->lastOutputs) {
+    uint64_t ny = source->ny;
+    if (!to->lastOutputs) to->lastOutputs = allocateDoubles(functions, ny + 1);
+    if (!to->lastOutputs) return 1;
+    memcpy(to->lastOutputs, from->lastOutputs, ny * sizeof(double));
+  }
+  to->lastOutputTime = from->lastOutputTime;
+  return 0;
+}
+
+}  // namespace
+
+int integratorCopy(ModelInstance* destination, ModelInstance* source) {
+  if (!source->integrator) return 0;
+  const fmi2CallbackFunctions* functions = callbacksOf(source, destination);
+  bool fresh = !destination->integrator;
+  int failed = fresh && makeCopyRecord(destination, source->integrator, functions, source->nx);
+  if (!failed) failed = copyInto(destination, source, functions);
+  if (!failed) return 0;
+  fmiLog(source, fmi2Error, "memory allocation failed");
+  // Released once, with the callbacks it was made with; the destination is left without one.
+  ModelInstance* releaser = destination->functions ? destination : source;
+  integratorFree(releaser, destination);
+  return 1;
+}
+
+fmi2Status integratorSaveState(ModelInstance* instance, ModelInstance* state) {
+  if (instance->nx == 0) return fmi2OK;
+  if (!instance->integrator) {
+    integratorFree(instance, state);
+    return fmi2OK;
+  }
+  if (integratorCopy(state, instance)) return fmiErrorExit(instance);
+  // The state keeps the true total of internal steps, so that a restore restarts from it.
+  state->integrator->statistics = instance->integrator->statistics;
+  state->integrator->statistics.internalSteps = integratorTotalSteps(instance);
+  return fmi2OK;
+}
+
+namespace {
+
+bool needsIntegrator(int32_t mode) { return mode >= modeInitialization && mode <= modeContinuousTime; }
+
+// Books the work done since the state was taken as rejected in the state's statistics, which
+// then replace the instance's.
+void bookRejectedWork(IntegratorStatistics* kept, const IntegratorStatistics& discarded) {
+  kept->rejectedExternalSteps += discarded.externalSteps - kept->externalSteps;
+  kept->rejectedInternalSteps += discarded.internalSteps - kept->internalSteps;
+  kept->rejectedRhsCalls += discarded.rhsCalls - kept->rhsCalls;
+  kept->rejectedJacobianCalls += discarded.jacobianCalls - kept->jacobianCalls;
+  kept->rejectedRhsMilliseconds += discarded.rhsMilliseconds - kept->rhsMilliseconds;
+}
+
+}  // namespace
+
+fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance) {
+  // A stepping state restored into an instance whose integrator is gone (terminated, or never
+  // initialised): a new one at the restored time and states, so that stepping can go on.
+  bool fresh = false;
+  if (!instance->integrator && needsIntegrator(instance->mode)) {
+    if (integratorSetup(instance, instance->tolerance)) return fmiErrorExit(instance);
+    fresh = true;
+  }
+  CoSimIntegrator* integrator = instance->integrator;
+  if (!integrator) return fmi2OK;
+  if (instance->nx > 0 && state->integrator) {
+    IntegratorStatistics discarded = integrator->statistics;
+    discarded.internalSteps = integratorTotalSteps(instance);
+    if (integratorCopy(instance, state)) return fmiErrorExit(instance);
+    IntegratorStatistics* kept = &state->integrator->statistics;
+    // A new integrator has thrown nothing away.
+    if (!fresh) bookRejectedWork(kept, discarded);
+    instance->integrator->statistics = *kept;
+    // The discarded steps are booked; the restart must not count them again.
+    integratorRestart(instance);
+    return fmi2OK;
+  }
+  integratorReInit(instance);
+  return fmi2OK;
+}
+
+void integratorFreeState(ModelInstance* instance, ModelInstance* state) {
+  if (state->nx > 0) integratorFree(instance, state);
+}
