@@ -11,4 +11,6 @@
       "fmi2GetDerivatives", "fmi2GetEventIndicators", "fmi2GetContinuousStates",                           \
       "fmi2GetNominalsOfContinuousStates", "fmi2SetRealInputDerivatives", "fmi2GetRealOutputDerivatives",  \
       "fmi2DoStep", "fmi2CancelStep", "fmi2GetStatus", "fmi2GetRealStatus", "fmi2GetIntegerStatus",          \
-      "fmi2GetBooleanStatus", "fmi2GetStringStatus"
+      "fmi2GetBooleanStatus", "fmi2GetStringStatus", "fmi2GetFMUstate", "fmi2SetFMUstate",                   \
+      "fmi2FreeFMUstate", "fmi2SerializedFMUstateSize", "fmi2SerializeFMUstate", "fmi2DeSerializeFMUstate",  \
+      "fmi2GetDirectionalDerivative"
