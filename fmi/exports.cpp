@@ -1,5 +1,7 @@
 // The unit's exported functions: each forwards to the operation that implements it.
+#include "directional.h"
 #include "fmi2.h"
+#include "fmustate.h"
 #include "initialize.h"
 #include "instance.h"
 #include "instantiate.h"
@@ -70,6 +72,31 @@ FMI2_EXPORT fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference v
   return fmiSetString(instanceOf(c), vr, nvr, value);
 }
 
+FMI2_EXPORT fmi2Status fmi2GetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
+  return fmiGetFMUstate(instanceOf(c), reinterpret_cast<ModelInstance**>(FMUstate));
+}
+FMI2_EXPORT fmi2Status fmi2SetFMUstate(fmi2Component c, fmi2FMUstate FMUstate) {
+  return fmiSetFMUstate(instanceOf(c), static_cast<ModelInstance*>(FMUstate));
+}
+FMI2_EXPORT fmi2Status fmi2FreeFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
+  return fmiFreeFMUstate(instanceOf(c), reinterpret_cast<ModelInstance**>(FMUstate));
+}
+FMI2_EXPORT fmi2Status fmi2SerializedFMUstateSize(fmi2Component c, fmi2FMUstate FMUstate, size_t* size) {
+  return fmiSerializedFMUstateSize(instanceOf(c), static_cast<ModelInstance*>(FMUstate), size);
+}
+FMI2_EXPORT fmi2Status fmi2SerializeFMUstate(fmi2Component c, fmi2FMUstate FMUstate, fmi2Byte serializedState[],
+                                             size_t size) {
+  return fmiSerializeFMUstate(instanceOf(c), static_cast<ModelInstance*>(FMUstate), serializedState, size);
+}
+FMI2_EXPORT fmi2Status fmi2DeSerializeFMUstate(fmi2Component c, const fmi2Byte serializedState[], size_t size,
+                                               fmi2FMUstate* FMUstate) {
+  return fmiDeSerializeFMUstate(instanceOf(c), serializedState, size, reinterpret_cast<ModelInstance**>(FMUstate));
+}
+FMI2_EXPORT fmi2Status fmi2GetDirectionalDerivative(fmi2Component c, const fmi2ValueReference vUnknown_ref[],
+                                                    size_t nUnknown, const fmi2ValueReference vKnown_ref[],
+                                                    size_t nKnown, const fmi2Real dvKnown[], fmi2Real dvUnknown[]) {
+  return fmiGetDirectionalDerivative(instanceOf(c), vUnknown_ref, nUnknown, vKnown_ref, nKnown, dvKnown, dvUnknown);
+}
 FMI2_EXPORT fmi2Status fmi2EnterEventMode(fmi2Component c) { return fmiEnterEventMode(instanceOf(c)); }
 FMI2_EXPORT fmi2Status fmi2NewDiscreteStates(fmi2Component c, fmi2EventInfo* eventInfo) {
   return fmiNewDiscreteStates(instanceOf(c), eventInfo);

@@ -13,8 +13,8 @@
 #include "integrator_callbacks.h"
 #include "messages.h"
 #include "model.h"
+#include "modelexchange.h"
 #include "platform.h"
-#include "stepping.h"
 
 int32_t integratorGroupCount = 0;
 

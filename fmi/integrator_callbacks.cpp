@@ -12,6 +12,7 @@
 #include "integrator.h"
 #include "messages.h"
 #include "model.h"
+#include "modelexchange.h"
 #include "platform.h"
 
 const int32_t useSparseSolver = 0;
@@ -49,34 +50,32 @@ float leaveFrame(const EvaluationFrame& frame) {
 }
 
 // The work of the derivative and event-indicator getters as a callback does it: the same
-// evaluation and message, but a failure goes back to CVODE instead of taking the error exit,
-// which would release the integrator while CVODE is running. 0; 1 the evaluation failed with
-// QiErr 1 (CVODE may retry); -1 any other failure (the driver takes the error exit once CVode
-// has returned).
-int callbackEvaluation(ModelInstance* instance, int demand, FmiFunctionName name) {
-  int qiErr = fmiEvaluateModel(instance, demand, fmiFunctionNames[name], nullptr);
+// evaluation, copy and message, but a failure goes back to CVODE instead of taking the error
+// exit, which would release the integrator while CVODE is running. 0; 1 the evaluation failed
+// with QiErr 1 (CVODE may retry); -1 any other failure (the driver takes the error exit once
+// CVode has returned).
+int callbackResult(int qiErr) {
   if (qiErr == 0) return 0;
   return qiErr == 1 ? 1 : -1;
 }
 
-int callbackDerivatives(ModelInstance* instance, double* derivatives, uint64_t n) {
-  if (instance->levelReached < 2) {
-    int result = callbackEvaluation(instance, 2, fmiNameGetDerivatives);
-    if (result) return result;
-  }
-  memcpy(derivatives, instance->derivatives, (n < instance->nx ? n : instance->nx) * sizeof(double));
-  fmiLog(instance, fmi2OK, "%s", fmiFunctionNames[fmiNameGetDerivatives]);
+int callbackCopy(ModelInstance* instance, FmiFunctionName name, int qiErr, double* out, const double* values,
+                 uint64_t n, uint64_t count) {
+  if (qiErr) return callbackResult(qiErr);
+  memcpy(out, values, (n < count ? n : count) * sizeof(double));
+  fmiLog(instance, fmi2OK, "%s", fmiFunctionNames[name]);
   return 0;
 }
 
+int callbackDerivatives(ModelInstance* instance, double* derivatives, uint64_t n) {
+  int qiErr = fmiUpdateDerivatives(instance, fmiFunctionNames[fmiNameGetDerivatives]);
+  return callbackCopy(instance, fmiNameGetDerivatives, qiErr, derivatives, instance->derivatives, n, instance->nx);
+}
+
 int callbackEventIndicators(ModelInstance* instance, double* indicators, uint64_t n) {
-  if (instance->levelReached < 4 && !instance->terminatedByModel) {
-    int result = callbackEvaluation(instance, 4, fmiNameGetEventIndicators);
-    if (result) return result;
-  }
-  memcpy(indicators, instance->eventIndicators, (n < instance->ni ? n : instance->ni) * sizeof(double));
-  fmiLog(instance, fmi2OK, "%s", fmiFunctionNames[fmiNameGetEventIndicators]);
-  return 0;
+  int qiErr = fmiUpdateEventIndicators(instance, fmiFunctionNames[fmiNameGetEventIndicators]);
+  return callbackCopy(instance, fmiNameGetEventIndicators, qiErr, indicators, instance->eventIndicators, n,
+                      instance->ni);
 }
 
 }  // namespace

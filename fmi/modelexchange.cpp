@@ -37,11 +37,15 @@ fmi2Status fmiSetTime(ModelInstance* instance, double time) {
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameSetTime];
   if (!fmiModeAccepts(instance, callSetTime, name)) return fmi2Warning;
+  fmiSetTimeUnchecked(instance, time);
+  return fmi2OK;
+}
+
+void fmiSetTimeUnchecked(ModelInstance* instance, double time) {
   instance->time = time;
   instance->levelReached = 0;
   instance->jacobianStale = 1;
-  fmiLog(instance, fmi2OK, "%s to %g", name, time);
-  return fmi2OK;
+  fmiLog(instance, fmi2OK, "%s to %g", fmiFunctionNames[fmiNameSetTime], time);
 }
 
 fmi2Status fmiTerminateME(ModelInstance* instance) {

@@ -21,6 +21,9 @@ fmi2Status fmiExitInitializationModeME(ModelInstance* instance);
 // states (which then enters modeContinuousTime); refused with fmi2Warning otherwise. Invalidates
 // every computed value.
 fmi2Status fmiSetTime(ModelInstance* instance, double time);
+// fmi2SetTime's work and message without its mode check: the time updates inside a Co-Simulation
+// step, which must advance also when a host has left the instance in an event mode.
+void fmiSetTimeUnchecked(ModelInstance* instance, double time);
 // The terminal section, the profiling report and modeTerminated; refused once terminated.
 // Keeps the model's work state.
 fmi2Status fmiTerminateME(ModelInstance* instance);

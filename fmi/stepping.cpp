@@ -6,6 +6,7 @@
 #include "integrator.h"
 #include "messages.h"
 #include "model.h"
+#include "modelexchange.h"
 #include "modes.h"
 #include "values.h"
 
@@ -104,13 +105,6 @@ fmi2Status integrateTo(ModelInstance* instance, const char* name, double tEnd) {
 }
 
 }  // namespace
-
-void fmiSetTimeUnchecked(ModelInstance* instance, double time) {
-  instance->time = time;
-  instance->levelReached = 0;
-  instance->jacobianStale = 1;
-  fmiLog(instance, fmi2OK, "%s to %g", fmiFunctionNames[fmiNameSetTime], time);
-}
 
 fmi2Status fmiDoStepEventUpdate(ModelInstance* instance) {
   int terminated = 0;

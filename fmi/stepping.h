@@ -19,10 +19,6 @@ fmi2Status fmiDoStep(ModelInstance* instance, double currentCommunicationPoint, 
 // model asked to terminate; fmi2Error after the error exit.
 fmi2Status fmiDoStepEventUpdate(ModelInstance* instance);
 
-// The time updates inside a step: fmi2SetTime's work and message without its mode check, so
-// that a step in an event mode cannot be held at one time.
-void fmiSetTimeUnchecked(ModelInstance* instance, double time);
-
 // First-order input derivatives, extrapolating the inputs over the next step.
 fmi2Status fmiSetRealInputDerivatives(ModelInstance* instance, const fmi2ValueReference vr[], size_t nvr,
                                       const fmi2Integer order[], const fmi2Real value[]);

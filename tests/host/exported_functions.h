@@ -9,7 +9,8 @@
       "fmi2SetBoolean", "fmi2SetString", "fmi2EnterEventMode", "fmi2NewDiscreteStates",              \
       "fmi2EnterContinuousTimeMode", "fmi2CompletedIntegratorStep", "fmi2SetTime", "fmi2SetContinuousStates", \
       "fmi2GetDerivatives", "fmi2GetEventIndicators", "fmi2GetContinuousStates",                           \
-      "fmi2GetNominalsOfContinuousStates", \
-      "fmi2SetRealInputDerivatives",                     \
-      "fmi2GetRealOutputDerivatives", "fmi2DoStep", "fmi2CancelStep", "fmi2GetStatus", "fmi2GetRealStatus",  \
-      "fmi2GetIntegerStatus", "fmi2GetBooleanStatus", "fmi2GetStringStatus"
+      "fmi2GetNominalsOfContinuousStates", "fmi2SetRealInputDerivatives", "fmi2GetRealOutputDerivatives",  \
+      "fmi2DoStep", "fmi2CancelStep", "fmi2GetStatus", "fmi2GetRealStatus", "fmi2GetIntegerStatus",          \
+      "fmi2GetBooleanStatus", "fmi2GetStringStatus", "fmi2GetFMUstate", "fmi2SetFMUstate",                   \
+      "fmi2FreeFMUstate", "fmi2SerializedFMUstateSize", "fmi2SerializeFMUstate", "fmi2DeSerializeFMUstate",  \
+      "fmi2GetDirectionalDerivative"

@@ -1,4 +1,5 @@
-// quenzel-host: simulates an FMI 2.0 FMU in Model Exchange and prints the result as CSV.
+// quenzel-host: simulates an FMI 2.0 FMU in Co-Simulation or Model Exchange and prints the result
+// as CSV.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -16,13 +17,16 @@ namespace {
 
 const char usage[] =
     "usage: quenzel-host [options] FMU\n"
-    "Simulates the FMU in Model Exchange with fixed-step explicit Euler and event handling, and\n"
-    "prints a CSV of time, inputs, outputs and continuous states on standard output; events and\n"
-    "the FMU's messages go to standard error.\n"
+    "Simulates the FMU in Co-Simulation, stepping it with fmi2DoStep (the FMU integrates and\n"
+    "handles its events), or with --model-exchange in Model Exchange with fixed-step explicit Euler\n"
+    "and event handling, and prints a CSV of time, inputs, outputs and continuous states on\n"
+    "standard output; the events (Model Exchange) and the FMU's messages go to standard error.\n"
+    "  --model-exchange  simulate in Model Exchange instead of Co-Simulation\n"
     "  --set NAME=VALUE  set a parameter or input before initialisation (repeatable)\n"
     "  --start T         start time (default: the FMU's default experiment, else 0)\n"
     "  --stop T          stop time (default: the FMU's default experiment, else 1)\n"
-    "  --step H          step size (default: the FMU's default experiment, else 0.001)\n"
+    "  --step H          step or communication step size (default: the FMU's default experiment,\n"
+    "                    else 0.001)\n"
     "  --interval DT     print a row every DT (whole steps; default: every step)\n"
     "  --log             show the FMU's information messages as well\n";
 
@@ -112,6 +116,7 @@ bool parseNumber(const char* text, double* value) {
 int main(int argc, char** argv) {
   SimulationOptions options;
   bool hasStart = false, hasStop = false, hasStep = false;
+  bool modelExchange = false;
   const char* fmuPath = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -125,6 +130,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--log") {
       options.loggingOn = true;
+    } else if (a == "--model-exchange") {
+      modelExchange = true;
     } else if (a == "--set") {
       std::string setting = argv[++i];
       size_t equals = setting.find('=');
@@ -171,7 +178,9 @@ int main(int argc, char** argv) {
     if (!hasStop) options.stopTime = description.hasStopTime ? description.stopTime : options.startTime + 1.0;
     if (!hasStep) options.stepSize = description.hasStepSize ? description.stepSize : 1e-3;
     options.resourceLocation = "file://" + folder + "/resources";
-    ok = openFmi2Library(fmuBinaryPath(folder, description.modelExchangeIdentifier), &library, &error);
+    const std::string& identifier =
+        modelExchange ? description.modelExchangeIdentifier : description.coSimulationIdentifier;
+    ok = openFmi2Library(fmuBinaryPath(folder, identifier), &library, &error);
   }
   if (ok) {
     const fmi2CallbackFunctions callbacks = {logToStderr, allocateZeroed, release, nullptr, nullptr};
@@ -179,7 +188,8 @@ int main(int argc, char** argv) {
     output.header = printHeader;
     output.row = printRow;
     output.event = printEvent;
-    ok = simulateModelExchange(library.api, description, &callbacks, options, output, &error);
+    ok = modelExchange ? simulateModelExchange(library.api, description, &callbacks, options, output, &error)
+                       : simulateCoSimulation(library.api, description, &callbacks, options, output, &error);
     fflush(stdout);
     closeFmi2Library(&library);
   }

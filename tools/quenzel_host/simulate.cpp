@@ -243,7 +243,65 @@ bool locateCrossing(Run& run, double t0, double sRight, double* sFound) {
   return true;
 }
 
+// Options every run needs: a positive step, a finite stop time not before the start, an
+// output interval not negative.
+bool usableOptions(const SimulationOptions& options, std::string* error) {
+  if (!(options.stepSize > 0) || !std::isfinite(options.startTime) || !std::isfinite(options.stopTime) ||
+      !(options.stopTime >= options.startTime) || !(options.outputInterval >= 0)) {
+    *error = "the step size must be positive, the output interval not negative and the stop time finite "
+             "and not before the start time";
+    return false;
+  }
+  return true;
+}
+
+#define FMI2_NEEDED_FOR_EVERY_RUN(X)                                                                             \
+  X(fmi2Instantiate) X(fmi2FreeInstance) X(fmi2SetupExperiment) X(fmi2EnterInitializationMode)                 \
+      X(fmi2ExitInitializationMode) X(fmi2Terminate) X(fmi2SetReal) X(fmi2SetInteger) X(fmi2SetBoolean)      \
+          X(fmi2SetString) X(fmi2GetReal) X(fmi2GetInteger) X(fmi2GetBoolean)
+
+// Instantiates the model for `kind`, sets up the experiment (in Co-Simulation with the model
+// description's tolerance when it has one), applies the settings and runs the initialisation. false with
+// *error set when a call fails; run.c is then either null or to be freed by the caller.
+bool startRun(Run& run, const ModelDescription& description, const fmi2CallbackFunctions* callbacks,
+              const SimulationOptions& options, fmi2Type kind) {
+  const Fmi2Api& api = run.api;
+  chooseColumns(run, description);
+  run.c = api.fmi2Instantiate(options.instanceName.c_str(), kind, description.guid.c_str(),
+                              options.resourceLocation.c_str(), callbacks, fmi2False,
+                              options.loggingOn ? fmi2True : fmi2False);
+  if (!run.c) {
+    *run.error = "fmi2Instantiate failed";
+    return false;
+  }
+  // Model Exchange has no tolerance of its own: the host integrates.
+  fmi2Boolean toleranceDefined = kind == fmi2CoSimulation && description.hasTolerance ? fmi2True : fmi2False;
+  bool ok = run.check(api.fmi2SetupExperiment(run.c, toleranceDefined, description.tolerance, options.startTime,
+                                              fmi2True, options.stopTime),
+                      "fmi2SetupExperiment");
+  for (const VariableSetting& s : options.settings)
+    if (ok) ok = applySetting(run, description, s);
+  return ok && run.check(api.fmi2EnterInitializationMode(run.c), "fmi2EnterInitializationMode") &&
+         run.check(api.fmi2ExitInitializationMode(run.c), "fmi2ExitInitializationMode");
+}
+
+void emitHeader(const Run& run, const SimulationOutput& output) {
+  if (!output.header) return;
+  std::vector<std::string> names(1, "time");
+  for (const Column& column : run.columns) names.push_back(column.name);
+  output.header(output.context, names);
+}
+
+// Rows every this many steps.
+long rowSpacing(const SimulationOptions& options) {
+  return options.outputInterval > options.stepSize ? std::lround(options.outputInterval / options.stepSize) : 1;
+}
+
 }  // namespace
+
+// Notes in `missing` the first function of a list that the binary does not export.
+#define NEEDED(name) \
+  if (!missing && !api.name) missing = #name;
 
 bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& description,
                            const fmi2CallbackFunctions* callbacks, const SimulationOptions& options,
@@ -252,23 +310,13 @@ bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& descripti
     *error = "the FMU does not support Model Exchange";
     return false;
   }
-  if (!(options.stepSize > 0) || !std::isfinite(options.startTime) || !std::isfinite(options.stopTime) ||
-      !(options.stopTime >= options.startTime) || !(options.outputInterval >= 0)) {
-    *error = "the step size must be positive, the output interval not negative and the stop time finite "
-             "and not before the start time";
-    return false;
-  }
+  if (!usableOptions(options, error)) return false;
   const char* missing = nullptr;
-#define NEEDED(name) \
-  if (!missing && !api.name) missing = #name;
-  NEEDED(fmi2Instantiate) NEEDED(fmi2FreeInstance) NEEDED(fmi2SetupExperiment)
-  NEEDED(fmi2EnterInitializationMode) NEEDED(fmi2ExitInitializationMode) NEEDED(fmi2Terminate)
-  NEEDED(fmi2SetReal) NEEDED(fmi2SetInteger) NEEDED(fmi2SetBoolean) NEEDED(fmi2SetString)
-  NEEDED(fmi2GetReal) NEEDED(fmi2GetInteger) NEEDED(fmi2GetBoolean) NEEDED(fmi2EnterEventMode)
+  FMI2_NEEDED_FOR_EVERY_RUN(NEEDED)
+  NEEDED(fmi2EnterEventMode)
   NEEDED(fmi2NewDiscreteStates) NEEDED(fmi2EnterContinuousTimeMode) NEEDED(fmi2CompletedIntegratorStep)
   NEEDED(fmi2SetTime) NEEDED(fmi2SetContinuousStates) NEEDED(fmi2GetDerivatives)
   NEEDED(fmi2GetEventIndicators) NEEDED(fmi2GetContinuousStates)
-#undef NEEDED
   if (missing) {
     *error = std::string("the FMU does not export ") + missing;
     return false;
@@ -283,21 +331,9 @@ bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& descripti
   run.z.resize(run.nz);
   run.zEnd.resize(run.nz);
   run.zTry.resize(run.nz);
-  chooseColumns(run, description);
-
-  run.c = api.fmi2Instantiate(options.instanceName.c_str(), fmi2ModelExchange, description.guid.c_str(),
-                              options.resourceLocation.c_str(), callbacks, fmi2False,
-                              options.loggingOn ? fmi2True : fmi2False);
-  if (!run.c) {
-    *error = "fmi2Instantiate failed";
-    return false;
-  }
+  bool ok = startRun(run, description, callbacks, options, fmi2ModelExchange);
+  if (!run.c) return false;
   const double start = options.startTime, stop = options.stopTime, h = options.stepSize;
-  bool ok = run.check(api.fmi2SetupExperiment(run.c, fmi2False, 0.0, start, fmi2True, stop), "fmi2SetupExperiment");
-  for (const VariableSetting& s : options.settings)
-    if (ok) ok = applySetting(run, description, s);
-  ok = ok && run.check(api.fmi2EnterInitializationMode(run.c), "fmi2EnterInitializationMode") &&
-       run.check(api.fmi2ExitInitializationMode(run.c), "fmi2ExitInitializationMode");
 
   fmi2EventInfo info{};
   SimulationEvent event;
@@ -306,11 +342,7 @@ bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& descripti
   ok = ok && iterateEvent(run, &info, &event);
   if (ok && output.event) output.event(output.context, event);
   bool terminated = ok && event.terminateSimulation;
-  if (ok && output.header) {
-    std::vector<std::string> names(1, "time");
-    for (const Column& column : run.columns) names.push_back(column.name);
-    output.header(output.context, names);
-  }
+  if (ok) emitHeader(run, output);
   ok = ok && (terminated || run.check(api.fmi2EnterContinuousTimeMode(run.c), "fmi2EnterContinuousTimeMode"));
   ok = ok && (!run.nx || run.check(api.fmi2GetContinuousStates(run.c, run.x.data(), run.nx), "fmi2GetContinuousStates"));
   ok = ok && (!run.nz || run.check(api.fmi2GetEventIndicators(run.c, run.z.data(), run.nz), "fmi2GetEventIndicators"));
@@ -318,8 +350,7 @@ bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& descripti
 
   double t = start;
   long k = 1;  // index of the next grid time
-  long rowEvery = 1;
-  if (options.outputInterval > h) rowEvery = std::lround(options.outputInterval / h);
+  const long rowEvery = rowSpacing(options);
   while (ok && !terminated && t < stop) {
     double tGrid = start + static_cast<double>(k) * h;
     if (tGrid >= stop - 1e-9 * h) tGrid = stop;
@@ -405,3 +436,51 @@ bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& descripti
   api.fmi2FreeInstance(run.c);
   return ok;
 }
+
+bool simulateCoSimulation(const Fmi2Api& api, const ModelDescription& description,
+                          const fmi2CallbackFunctions* callbacks, const SimulationOptions& options,
+                          const SimulationOutput& output, std::string* error) {
+  if (!description.coSimulation) {
+    *error = "the FMU does not support Co-Simulation";
+    return false;
+  }
+  if (!usableOptions(options, error)) return false;
+  const char* missing = nullptr;
+  FMI2_NEEDED_FOR_EVERY_RUN(NEEDED)
+  NEEDED(fmi2DoStep) NEEDED(fmi2GetBooleanStatus)
+  if (missing) {
+    *error = std::string("the FMU does not export ") + missing;
+    return false;
+  }
+
+  Run run(api, error);
+  bool ok = startRun(run, description, callbacks, options, fmi2CoSimulation);
+  if (!run.c) return false;
+  if (ok) emitHeader(run, output);
+  ok = ok && emitRow(run, output, options.startTime);
+
+  const double start = options.startTime, stop = options.stopTime, h = options.stepSize;
+  const long rowEvery = rowSpacing(options);
+  double t = start;
+  for (long k = 1; ok && t < stop; ++k) {
+    double tGrid = start + static_cast<double>(k) * h;
+    if (tGrid >= stop - 1e-9 * h) tGrid = stop;
+    fmi2Status status = api.fmi2DoStep(run.c, t, tGrid - t, fmi2True);
+    fmi2Boolean terminated = fmi2False;
+    // A discard is the model ending the simulation when the FMU says so; the last values stand.
+    if (status == fmi2Discard && api.fmi2GetBooleanStatus(run.c, fmi2Terminated, &terminated) == fmi2OK &&
+        terminated) {
+      ok = emitRow(run, output, t);
+      break;
+    }
+    ok = run.check(status, "fmi2DoStep");
+    t = tGrid;
+    if (ok && (k % rowEvery == 0 || t == stop)) ok = emitRow(run, output, t);
+  }
+
+  if (ok) ok = run.check(api.fmi2Terminate(run.c), "fmi2Terminate");
+  api.fmi2FreeInstance(run.c);
+  return ok;
+}
+
+#undef NEEDED

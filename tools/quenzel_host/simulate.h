@@ -1,4 +1,5 @@
-// Model Exchange simulation of an FMU: fixed-step explicit Euler with event handling.
+// Simulation of an FMU: in Co-Simulation, stepping it with fmi2DoStep on a grid; in Model
+// Exchange, fixed-step explicit Euler with event handling.
 #pragma once
 
 #include <string>
@@ -62,3 +63,15 @@ struct SimulationOutput {
 bool simulateModelExchange(const Fmi2Api& api, const ModelDescription& description,
                            const fmi2CallbackFunctions* callbacks, const SimulationOptions& options,
                            const SimulationOutput& output, std::string* error);
+
+// Instantiates the model for Co-Simulation through api with the host's callbacks, sets up the
+// experiment with the model description's tolerance, applies the settings, runs the
+// initialisation and calls fmi2DoStep on the grid startTime + k * stepSize up to stopTime; the
+// FMU handles its events inside the steps. Rows as for Model Exchange at the start, at every output
+// time and at the stop time, without event rows; output.event is not called. A step the FMU
+// discards because the model ends the simulation ends the run after a last row. The instance is
+// terminated and freed at the end, and freed on failure. false with the reason in *error when a
+// call fails or the options are unusable.
+bool simulateCoSimulation(const Fmi2Api& api, const ModelDescription& description,
+                          const fmi2CallbackFunctions* callbacks, const SimulationOptions& options,
+                          const SimulationOutput& output, std::string* error);

@@ -1,0 +1,236 @@
+// The byte image of an FMU state: its size, writing it and reading it back into a new state.
+#include <cmath>
+#include <cstring>
+
+#include "evaluate.h"
+#include "fmustate.h"
+#include "messages.h"
+#include "model.h"
+#include "modeldata.h"
+
+namespace {
+
+constexpr const char sizeName[] = "fmi2SerializedFMUstateSize";
+constexpr const char serializeName[] = "fmi2SerializeFMUstate";
+constexpr const char deserializeName[] = "fmi2DeSerializeFMUstate";
+
+// The evaluation driver never runs more event-iteration passes than this.
+constexpr int eventIterationLimit = 25;
+// Room for the image's header, its scalars and its length words beyond the values.
+constexpr size_t imageOverhead = 1024;
+
+static_assert(sizeof(tpl_blob*) == sizeof(uint64_t), "the image's last word holds the blob record's address");
+
+void warn(ModelInstance* instance, const char* name, const char* what) {
+  fmiPrintMessage(instance, instance->instanceName, fmi2Warning, "", "%s: %s", name, what);
+}
+
+int count(uint64_t n) { return static_cast<int>(n + 1); }
+
+// Packs the state and hands the map to `dump`; fmi2Warning after the failure's message.
+template <typename Dump>
+fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char* name, Dump&& dump) {
+  tpl_blob local{};
+  tpl_blob* blob = instance->modelDataBlob ? instance->modelDataBlob : &local;
+  tpl_map_node* map = createTplMap(instance, state, blob);
+  if (!map) return fmi2Warning;
+  fmi2Status status = fmi2OK;
+  if (tpl_pack(map, 0) != 0) {
+    warn(instance, name, "tpl_pack failed");
+    status = fmi2Warning;
+  } else if (!dump(map)) {
+    warn(instance, name, "tpl_dump failed");
+    status = fmi2Warning;
+  }
+  tpl_free_map(map);
+  return status;
+}
+
+// Storage the image is unpacked into before anything of it reaches a state: a record of the
+// instance's counts whose arrays, string table and solver blocks lie in one block, the blob
+// bytes and the string texts the unpack allocates, and the map over all of it.
+struct Scratch {
+  ModelInstance record;
+  double* block;
+  tpl_blob blob;
+  tpl_map_node* map;
+};
+
+bool makeScratch(ModelInstance* instance, Scratch* s) {
+  memset(s, 0, sizeof *s);
+  ModelInstance& r = s->record;
+  fmiCopyStateCounts(&r, instance);
+  double** arrays[] = {&r.states,  &r.derivatives,     &r.parameters, &r.inputs,      &r.outputs,
+                       &r.auxiliaries, &r.eventIndicators, &r.nominals, &r.extraValues, &r.extraValues2};
+  const uint64_t lengths[] = {r.nx + 1, r.nx + 1, r.np + 1, r.nu + 1,      r.ny + 1,
+                              r.nw + 1, r.ni + 1, r.nx + 1, r.nExtra + 1, r.nExtra2 + 1};
+  // The string table and the solver blocks take whole doubles: the table's ns + 1 pointers, four
+  // reals and eleven ints.
+  uint64_t doubles = (r.ns + 1) + solverRealCount + (solverIntCount * sizeof(int32_t) + 7) / 8;
+  for (uint64_t n : lengths) doubles += n;
+  s->block = static_cast<double*>(instance->functions->allocateMemory(doubles, sizeof(double)));
+  if (!s->block) return false;
+  memset(s->block, 0, doubles * sizeof(double));
+  double* next = s->block;
+  for (size_t a = 0; a < 10; ++a) {
+    *arrays[a] = next;
+    next += lengths[a];
+  }
+  r.strings = reinterpret_cast<char**>(next);
+  next += r.ns + 1;
+  r.solverReals = next;
+  next += solverRealCount;
+  r.solverInts = reinterpret_cast<int32_t*>(next);
+  return true;
+}
+
+// Gives back what the unpack allocated and the scratch storage itself.
+void releaseScratch(ModelInstance* instance, Scratch* s) {
+  if (s->map) tpl_free_map(s->map);
+  if (s->record.strings)
+    for (uint64_t i = 0; i <= s->record.ns; ++i) tpl_hooks.free(s->record.strings[i]);
+  if (s->blob.bytes) tpl_hooks.free(s->blob.bytes);
+  if (s->block) instance->functions->freeMemory(s->block);
+}
+
+bool isFlag(int32_t value) { return value == 0 || value == 1; }
+
+bool isEventPhase(int phase) {
+  return phase == eventPhaseSkipLevels || phase == eventPhaseConverge || phase == eventPhaseStartExternal ||
+         phase == eventPhaseContinueExternal || phase == eventPhaseContinueConverge || phase == eventPhasePlainPass;
+}
+
+// Whether what the image holds could be a state of this instance: values that steer the
+// instance's modes, its stepping and the model's event iteration must be ones this unit makes,
+// and the model block must have exactly the instance's size. A well-formed image can still
+// carry anything, and these values decide what later calls do.
+bool plausibleContents(const ModelInstance* instance, const Scratch& s) {
+  const ModelInstance& r = s.record;
+  if (r.mode < modeInstantiated || r.mode > modeTerminated) return false;
+  if (r.levelReached < -1 || r.levelReached > demandTerminal) return false;
+  if (!isFlag(r.useStateSnapshots) || !isFlag(r.inDirectionalDerivative) || !isFlag(r.valuesChanged) ||
+      !isFlag(r.newDiscreteStatesNeeded))
+    return false;
+  if (!std::isfinite(r.time)) return false;
+  // The unit decides inline integration once for all its instances; an image cannot switch it.
+  if (r.solverInts[solverIntInlineIntegration] != instance->solverInts[solverIntInlineIntegration]) return false;
+  if (!instance->modelData) return s.blob.length == 0;
+  if (s.blob.length != static_cast<uint32_t>(modelDataSize)) return false;
+  const auto* block = static_cast<const ModelData*>(s.blob.bytes);
+  return block->inlineIntegration == instance->modelData->inlineIntegration && isEventPhase(block->eventPhase) &&
+         block->blockProfileCount >= 0 && block->blockProfileCount <= modelProfileCapacity &&
+         block->iterationLimit >= 0 && block->iterationLimit <= eventIterationLimit;
+}
+
+// The largest image a state of this instance can have: every value, every string at its
+// longest, the model block, and the header. A larger one is refused before the serialiser
+// allocates anything for it.
+size_t largestImage(const ModelInstance* instance) {
+  uint64_t values = 3 * (instance->nx + 1) + instance->np + instance->nu + instance->ny + instance->nw +
+                    instance->ni + instance->nExtra + instance->nExtra2 + 7;
+  return imageOverhead + 8 * values + instance->ns * (4 + stringBufferSize) +
+         (instance->modelData ? static_cast<size_t>(modelDataSize) : 0);
+}
+
+// Moves what the scratch holds into the state: values, strings cut to their buffers, scalars,
+// and the model block with the pointers a freshly made state has.
+void adoptScratch(ModelInstance* state, const Scratch& s) {
+  fmiCopyStateValues(state, &s.record);
+  for (uint64_t i = 0; i < state->ns; ++i) {
+    const char* text = s.record.strings[i] ? s.record.strings[i] : "";
+    size_t length = strnlen(text, stringBufferSize - 1);
+    memcpy(state->strings[i], text, length);
+    state->strings[i][length] = '\0';
+  }
+  fmiCopyStateScalars(state, &s.record);
+  if (state->modelData)
+    fmiCopyModelDataBlock(state->modelData, static_cast<const ModelData*>(s.blob.bytes), &modelDataTemplate,
+                          state->solverReals, state->solverInts);
+}
+
+// Reads the image into the state. Nothing reaches the state unless every step succeeds and the
+// contents are plausible. fmi2OK, or fmi2Warning after the failure's message.
+fmi2Status readImage(ModelInstance* instance, Scratch* s, ModelInstance* state, const fmi2Byte buffer[],
+                     size_t size) {
+  if (size > largestImage(instance)) {
+    warn(instance, deserializeName, "tpl_load failed");
+    return fmi2Warning;
+  }
+  s->map = createTplMap(instance, &s->record, &s->blob);
+  if (!s->map) return fmi2Warning;
+  if (tpl_load(s->map, TPL_MODE_MEMORY, buffer, size) != 0) {
+    warn(instance, deserializeName, "tpl_load failed");
+    return fmi2Warning;
+  }
+  if (tpl_unpack(s->map, 0) < 0 || !plausibleContents(instance, *s)) {
+    warn(instance, deserializeName, "tpl_unpack failed");
+    return fmi2Warning;
+  }
+  adoptScratch(state, *s);
+  return fmi2OK;
+}
+
+}  // namespace
+
+tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* r, tpl_blob* blob) {
+  blob->bytes = r->modelData;
+  blob->length = r->modelData ? static_cast<uint32_t>(modelDataSize) : 0;
+  tpl_map_node* map =
+      tpl_map(fmuStateFormat, r->states, count(r->nx), r->derivatives, count(r->nx), r->parameters, count(r->np),
+              r->inputs, count(r->nu), r->outputs, count(r->ny), r->auxiliaries, count(r->nw), r->eventIndicators,
+              count(r->ni), r->nominals, count(r->nx), r->extraValues, count(r->nExtra), r->extraValues2,
+              count(r->nExtra2), r->strings, count(r->ns), &r->time, &r->levelReached, &r->mode,
+              &r->inlineStepCounter, &r->useStateSnapshots, &r->inDirectionalDerivative, &r->valuesChanged,
+              &r->newDiscreteStatesNeeded, r->solverReals, r->solverInts, blob, &r->modelDataBlob);
+  if (!map) warn(instance, "createTplMap", "tpl_map returned NULL");
+  return map;
+}
+
+fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* state, size_t* size) {
+  if (!state || !size) {
+    warn(instance, sizeName, state ? "size == NULL" : "FMUstate == NULL");
+    return fmi2Warning;
+  }
+  return packAndDump(instance, state, sizeName, [&](tpl_map_node* map) {
+    uint64_t bytes = 0;
+    if (tpl_dump(map, TPL_MODE_SIZE_ONLY, &bytes) != 0) return false;
+    *size = static_cast<size_t>(bytes);
+    return true;
+  });
+}
+
+fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, fmi2Byte buffer[], size_t size) {
+  if (!state || !buffer) {
+    warn(instance, serializeName, state ? "serializedState == NULL" : "FMUstate == NULL");
+    return fmi2Warning;
+  }
+  return packAndDump(instance, state, serializeName, [&](tpl_map_node* map) {
+    return tpl_dump(map, TPL_MODE_MEMORY | TPL_MODE_PREALLOCATED, buffer, size) == 0;
+  });
+}
+
+fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer[], size_t size,
+                                  ModelInstance** handle) {
+  if (!buffer || !handle) {
+    warn(instance, deserializeName, buffer ? "FMUstate == NULL" : "serializedState == NULL");
+    return fmi2Warning;
+  }
+  *handle = nullptr;
+  Scratch scratch;
+  ModelInstance* state = nullptr;
+  // The scratch storage comes first, so that either allocation failing leaves nothing behind.
+  if (!makeScratch(instance, &scratch)) {
+    fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "memory allocation failed");
+    return fmiErrorExit(instance);
+  }
+  fmi2Status status = fmiAllocateFMUstateUnfilled(&state, instance);
+  if (status == fmi2OK) {
+    state->modelDataBlob = instance->modelDataBlob;
+    status = readImage(instance, &scratch, state, buffer, size);
+    // A refused image leaves the state as a fresh one.
+    if (status != fmi2OK && state->modelData) copyModelData(state->modelData);
+    *handle = state;
+  }
+  releaseScratch(instance, &scratch);
+  return status;
+}
