@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "evaluate.h"
+#include "instantiate.h"
 #include "integrator.h"
 #include "messages.h"
 #include "model.h"
@@ -36,12 +37,6 @@ void copyStrings(ModelInstance* to, const ModelInstance* from) {
 
 bool usesIntegrator(const ModelInstance* instance) {
   return instance->fmuType == fmi2CoSimulation && instance->solverInts[solverIntInlineIntegration] == 0;
-}
-
-void* allocateZeroed(const fmi2CallbackFunctions* functions, size_t count, size_t size) {
-  void* block = functions->allocateMemory(count, size);
-  if (block) memset(block, 0, count * size);
-  return block;
 }
 
 void release(const fmi2CallbackFunctions* functions, void* block) {
@@ -123,7 +118,7 @@ namespace {
 fmi2Status allocateState(ModelInstance** out, ModelInstance* instance, bool fillModelData) {
   const fmi2CallbackFunctions* functions = instance->functions;
   *out = nullptr;
-  auto* state = static_cast<ModelInstance*>(allocateZeroed(functions, 1, sizeof(ModelInstance)));
+  auto* state = static_cast<ModelInstance*>(fmiAllocateZeroed(functions, 1, sizeof(ModelInstance)));
   bool complete = state != nullptr;
   if (complete) {
     // The state keeps the instance's callbacks, so that its integrator copy can be made and
@@ -131,20 +126,20 @@ fmi2Status allocateState(ModelInstance** out, ModelInstance* instance, bool fill
     state->functions = functions;
     fmiCopyStateCounts(state, instance);
     for (const ValueArray& a : valueArrays) {
-      state->*a.field = static_cast<double*>(allocateZeroed(functions, state->*a.count + 1, sizeof(double)));
+      state->*a.field = static_cast<double*>(fmiAllocateZeroed(functions, state->*a.count + 1, sizeof(double)));
       complete = complete && state->*a.field;
     }
     if (complete) {
-      state->strings = static_cast<char**>(allocateZeroed(functions, state->ns + 1, sizeof(char*)));
+      state->strings = static_cast<char**>(fmiAllocateZeroed(functions, state->ns + 1, sizeof(char*)));
       complete = state->strings != nullptr;
     }
     for (uint64_t i = 0; complete && i < state->ns; ++i) {
-      state->strings[i] = static_cast<char*>(allocateZeroed(functions, stringBufferSize, 1));
+      state->strings[i] = static_cast<char*>(fmiAllocateZeroed(functions, stringBufferSize, 1));
       complete = state->strings[i] != nullptr;
     }
     if (complete) {
-      state->solverReals = static_cast<double*>(allocateZeroed(functions, 1, solverRealCount * sizeof(double)));
-      state->solverInts = static_cast<int32_t*>(allocateZeroed(functions, 1, solverIntCount * sizeof(int32_t)));
+      state->solverReals = static_cast<double*>(fmiAllocateZeroed(functions, 1, solverRealCount * sizeof(double)));
+      state->solverInts = static_cast<int32_t*>(fmiAllocateZeroed(functions, 1, solverIntCount * sizeof(int32_t)));
       complete = state->solverReals && state->solverInts;
     }
     if (complete && instance->modelData) {

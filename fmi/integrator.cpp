@@ -1,4 +1,5 @@
 #include "integrator.h"
+#include "instantiate.h"
 
 #include <cvode/cvode.h>
 #include <cvode/cvode_ls.h>
@@ -80,13 +81,6 @@ static int integratorStepEventCheck(void* data) {
 // ---- Set-up --------------------------------------------------------------------------------------
 
 namespace {
-
-// A zero-filled block from the host (hosts may hand out dirty memory).
-void* allocateZeroed(const ModelInstance* instance, size_t count, size_t size) {
-  void* block = instance->functions->allocateMemory(count, size);
-  if (block) memset(block, 0, count * size);
-  return block;
-}
 
 N_Vector newVector(ModelInstance* instance, uint64_t n, SUNContext context) {
   N_Vector v = N_VNew_Serial(static_cast<sunindextype>(n), context);
@@ -182,9 +176,9 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
     return 1;
 
   instance->solverInts[solverIntIntegratorNotSetUp] = 0;
-  integrator->inputDerivatives = static_cast<double*>(allocateZeroed(instance, instance->nu + 1, sizeof(double)));
-  integrator->inputBase = static_cast<double*>(allocateZeroed(instance, instance->nu + 1, sizeof(double)));
-  integrator->lastOutputs = static_cast<double*>(allocateZeroed(instance, instance->ny + 1, sizeof(double)));
+  integrator->inputDerivatives = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->nu + 1, sizeof(double)));
+  integrator->inputBase = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->nu + 1, sizeof(double)));
+  integrator->lastOutputs = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->ny + 1, sizeof(double)));
   if (!integrator->inputDerivatives || !integrator->inputBase || !integrator->lastOutputs) return 1;
 
   integrator->inputDerivativesValid = 0;
@@ -209,7 +203,7 @@ int integratorSetup(ModelInstance* instance, double tolerance) {
   // A second set-up (after a state from before initialisation was restored) replaces the first.
   integratorFree(instance, instance);
 
-  auto* integrator = static_cast<CoSimIntegrator*>(allocateZeroed(instance, 1, sizeof(CoSimIntegrator)));
+  auto* integrator = static_cast<CoSimIntegrator*>(fmiAllocateZeroed(instance->functions, 1, sizeof(CoSimIntegrator)));
   if (!integrator) return 1;
   instance->integrator = integrator;
   if (buildIntegrator(instance, integrator, tolerance) == 0) return 0;
