@@ -183,7 +183,7 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
 
   integrator->inputDerivativesValid = 0;
   integrator->statistics = IntegratorStatistics{};
-  integrator->statistics.startClock = static_cast<float>(PlatformProcessMilliseconds());
+  integrator->statistics.startClock = static_cast<float>(PlatformElapsedMilliseconds());
   // An output-derivative estimate before the first step sees an interval of 0, not the time
   // since 0.
   memcpy(integrator->lastOutputs, instance->outputs, instance->ny * sizeof(double));
@@ -334,7 +334,7 @@ void printStatistics(ModelInstance* instance, CoSimIntegrator* integrator) {
   IntegratorStatistics& s = integrator->statistics;
   void* memory = integrator->cvode.memory;
   s.rootMilliseconds /= 1000.0f;
-  s.startClock = static_cast<float>((PlatformProcessMilliseconds() - s.startClock) / 1000.0);
+  s.startClock = static_cast<float>((PlatformElapsedMilliseconds() - s.startClock) / 1000.0);
   s.rhsMilliseconds /= 1000.0f;
   s.rejectedRhsMilliseconds /= 1000.0f;
 

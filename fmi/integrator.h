@@ -16,7 +16,9 @@
 #include "instance.h"
 
 // Counters and timers; copied as one block by the FMU-state functions. Times are milliseconds
-// of process time, accumulated in single precision; the report turns them into seconds.
+// of elapsed time since the unit was loaded, accumulated in single precision; the report turns
+// them into seconds. Every callback reads the clock twice, so it must be the cheap steady clock:
+// processor time costs a system call, more than the whole callback.
 struct IntegratorStatistics {
   int32_t externalSteps;  // integration calls that reached their end time
   int32_t internalSteps;  // CVODE's step counts, summed at every re-initialisation
@@ -24,7 +26,7 @@ struct IntegratorStatistics {
   int32_t rhsCalls;
   float rhsMilliseconds;
   float rootMilliseconds;
-  float startClock;  // process clock at set-up
+  float startClock;  // clock at set-up
   // The work that restoring FMU states has thrown away.
   int32_t rejectedExternalSteps;
   int32_t rejectedInternalSteps;

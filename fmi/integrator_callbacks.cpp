@@ -32,7 +32,7 @@ struct EvaluationFrame {
 };
 
 EvaluationFrame enterFrame(ModelInstance* instance, double t, N_Vector y) {
-  EvaluationFrame frame{instance, instance->time, instance->states, PlatformProcessMilliseconds()};
+  EvaluationFrame frame{instance, instance->time, instance->states, PlatformElapsedMilliseconds()};
   integratorExtrapolateInputs(instance, t);
   instance->states = N_VGetArrayPointer(y);
   instance->levelReached = 0;
@@ -46,7 +46,7 @@ float leaveFrame(const EvaluationFrame& frame) {
   integratorExtrapolateInputs(instance, frame.time);
   instance->states = frame.states;
   instance->time = frame.time;
-  return static_cast<float>(PlatformProcessMilliseconds() - frame.start);
+  return static_cast<float>(PlatformElapsedMilliseconds() - frame.start);
 }
 
 // The work of the derivative and event-indicator getters as a callback does it: the same

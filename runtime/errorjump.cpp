@@ -3,7 +3,10 @@
 #include <cstring>
 
 ThreadBlock* ErrorJumpEnter(ErrorJumpFrame* frame, ModelData* modelData) {
-  memset(frame, 0, sizeof *frame);
+  // Field by field: the saved jump buffer is written only when there is an outer jump to keep,
+  // and clearing it on every evaluation would cost more than the rest of the entry.
+  frame->block = nullptr;
+  frame->jumpRestored = 0;
   ThreadBlock* block = GetThreadBlock();
   if (!block) return nullptr;
   frame->block = block;
