@@ -92,7 +92,7 @@ void fmiCopyStateScalars(ModelInstance* to, const ModelInstance* from) {
   memcpy(to->solverInts, from->solverInts, solverIntCount * sizeof(int32_t));
 }
 
-void fmiCopyModelDataBlock(ModelData* destination, const ModelData* source, const ModelData* pointers,
+void fmiCopyModelDataBlock(ModelData* destination, const void* source, const ModelData* pointers,
                            double* solverReals, int32_t* solverInts) {
   // Taken first: `pointers` may be the destination itself.
   ExternalObjectSlot externalObjects[modelExternalObjectCapacity];

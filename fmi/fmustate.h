@@ -58,11 +58,11 @@ void fmiCopyStateValues(ModelInstance* to, const ModelInstance* from);
 // values.
 void fmiCopyStateScalars(ModelInstance* to, const ModelInstance* from);
 
-// Copies a whole ModelData block from source into destination, except its pointers: the
-// pointer fields (external objects with their destructors, Jacobian hand-over, string table)
-// are taken from `pointers` (destination itself to keep its own) and the first two words are set
-// to the given solver blocks. No pointer ever travels with a copied block.
-void fmiCopyModelDataBlock(ModelData* destination, const ModelData* source, const ModelData* pointers,
+// Copies a whole ModelData block from source (at any alignment) into destination, except its
+// pointers: the pointer fields (external objects with their destructors, Jacobian hand-over,
+// string table) are taken from `pointers` (destination itself to keep its own) and the first two
+// words are set to the given solver blocks. No pointer ever travels with a copied block.
+void fmiCopyModelDataBlock(ModelData* destination, const void* source, const ModelData* pointers,
                            double* solverReals, int32_t* solverInts);
 
 // Allocation as fmiAllocateFMUstate does it, but leaving the ModelData block unwritten for a

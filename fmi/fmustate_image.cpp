@@ -1,5 +1,6 @@
 // The byte image of an FMU state: its size, writing it and reading it back into a new state.
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "evaluate.h"
@@ -47,8 +48,9 @@ fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char
 }
 
 // Storage the image is unpacked into before anything of it reaches a state: a record of the
-// instance's counts whose arrays, string table and solver blocks lie in one block, the blob
-// bytes and the string texts the unpack allocates, and the map over all of it.
+// instance's counts whose arrays, string table and solver blocks lie in one block, the string
+// texts the unpack allocates, and the map over all of it. The blob is not copied: it points at
+// the model block inside the host's image, which outlives the call.
 struct Scratch {
   ModelInstance record;
   double* block;
@@ -89,9 +91,17 @@ void releaseScratch(ModelInstance* instance, Scratch* s) {
   if (s->map) tpl_free_map(s->map);
   if (s->record.strings)
     for (uint64_t i = 0; i <= s->record.ns; ++i) tpl_hooks.free(s->record.strings[i]);
-  if (s->blob.bytes) tpl_hooks.free(s->blob.bytes);
   if (s->block) instance->functions->freeMemory(s->block);
 }
+
+// A field of a model block inside an image, where it lies at any alignment.
+template <typename T>
+T imageField(const void* block, size_t offset) {
+  T value;
+  memcpy(&value, static_cast<const char*>(block) + offset, sizeof value);
+  return value;
+}
+#define IMAGE_FIELD(block, field) imageField<decltype(ModelData::field)>(block, offsetof(ModelData, field))
 
 bool isFlag(int32_t value) { return value == 0 || value == 1; }
 
@@ -116,10 +126,12 @@ bool plausibleContents(const ModelInstance* instance, const Scratch& s) {
   if (r.solverInts[solverIntInlineIntegration] != instance->solverInts[solverIntInlineIntegration]) return false;
   if (!instance->modelData) return s.blob.length == 0;
   if (s.blob.length != static_cast<uint32_t>(modelDataSize)) return false;
-  const auto* block = static_cast<const ModelData*>(s.blob.bytes);
-  return block->inlineIntegration == instance->modelData->inlineIntegration && isEventPhase(block->eventPhase) &&
-         block->blockProfileCount >= 0 && block->blockProfileCount <= modelProfileCapacity &&
-         block->iterationLimit >= 0 && block->iterationLimit <= eventIterationLimit;
+  const void* block = s.blob.bytes;
+  const int profileCount = IMAGE_FIELD(block, blockProfileCount);
+  const int iterationLimit = IMAGE_FIELD(block, iterationLimit);
+  return IMAGE_FIELD(block, inlineIntegration) == instance->modelData->inlineIntegration &&
+         isEventPhase(IMAGE_FIELD(block, eventPhase)) && profileCount >= 0 && profileCount <= modelProfileCapacity &&
+         iterationLimit >= 0 && iterationLimit <= eventIterationLimit;
 }
 
 // The largest image a state of this instance can have: every value, every string at its
@@ -144,8 +156,8 @@ void adoptScratch(ModelInstance* state, const Scratch& s) {
   }
   fmiCopyStateScalars(state, &s.record);
   if (state->modelData)
-    fmiCopyModelDataBlock(state->modelData, static_cast<const ModelData*>(s.blob.bytes), &modelDataTemplate,
-                          state->solverReals, state->solverInts);
+    fmiCopyModelDataBlock(state->modelData, s.blob.bytes, &modelDataTemplate, state->solverReals,
+                          state->solverInts);
 }
 
 // Reads the image into the state. Nothing reaches the state unless every step succeeds and the
@@ -182,7 +194,13 @@ tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* r, tpl_blob* 
               count(r->nExtra2), r->strings, count(r->ns), &r->time, &r->levelReached, &r->mode,
               &r->inlineStepCounter, &r->useStateSnapshots, &r->inDirectionalDerivative, &r->valuesChanged,
               &r->newDiscreteStatesNeeded, r->solverReals, r->solverInts, blob, &r->modelDataBlob);
-  if (!map) warn(instance, "createTplMap", "tpl_map returned NULL");
+  if (!map) {
+    warn(instance, "createTplMap", "tpl_map returned NULL");
+    return nullptr;
+  }
+  // The model block is by far the largest item: packing reads it where it is and unpacking
+  // leaves it in the image, so each direction copies it once.
+  tpl_share_blobs(map);
   return map;
 }
 

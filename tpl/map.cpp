@@ -277,6 +277,14 @@ tpl_map_node* tpl_map(const char* format, ...) {
   return root;
 }
 
+int tpl_share_blobs(tpl_map_node* root) {
+  if (root == nullptr || root->node_type != TPL_TYPE_ROOT) return -1;
+  // Blobs packed before would be taken for lent ones and never freed.
+  if ((tpl_root(root)->flags & (TPL_STATE_PACKED | TPL_STATE_LOADED)) != 0) return -1;
+  tpl_root(root)->share_blobs = 1;
+  return 0;
+}
+
 tpl_map_node* tpl_find_array(tpl_map_node* root, int index) {
   if (root == nullptr || root->node_type != TPL_TYPE_ROOT || index < 1) return nullptr;
   tpl_index_entry* entry = tpl_root(root)->array_index;
@@ -300,9 +308,7 @@ void tpl_release_packed(tpl_map_node* root, bool keep_arrays) {
         memset(values + 8 * i, 0, 8);
       }
     } else if (node->node_type == TPL_TYPE_BIN && node->node_data != nullptr) {
-      tpl_blob* packed = static_cast<tpl_blob*>(node->node_data);
-      tpl_free_block(packed->bytes);
-      tpl_free_block(packed);
+      tpl_free_packed_blob(node, static_cast<tpl_blob*>(node->node_data));
       node->node_data = nullptr;
     } else if (node->node_type == TPL_TYPE_ARY) {
       uint64_t element_size = tpl_array(node)->element_size;

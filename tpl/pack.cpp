@@ -42,15 +42,13 @@ void tpl_pack_blob(tpl_map_node* node, const tpl_blob* source, tpl_pack_target* 
   tpl_blob* packed = static_cast<tpl_blob*>(tpl_alloc(sizeof(tpl_blob)));
   packed->length = source->length;
   packed->bytes = nullptr;
-  if (source->length != 0) {
+  if (source->length != 0 && tpl_blob_shared(node)) {
+    packed->bytes = source->bytes;
+  } else if (source->length != 0) {
     packed->bytes = tpl_alloc(source->length);
     memcpy(packed->bytes, source->bytes, source->length);
   }
-  tpl_blob* previous = static_cast<tpl_blob*>(node->node_data);
-  if (previous != nullptr) {
-    tpl_free_block(previous->bytes);
-    tpl_free_block(previous);
-  }
+  tpl_free_packed_blob(node, static_cast<tpl_blob*>(node->node_data));
   if (target->array == nullptr) {
     node->node_data = packed;
     return;

@@ -74,6 +74,7 @@ struct tpl_root_info {
   char* format;
   int32_t* fixed_lengths;  // every '#' number, in format order
   int32_t fixed_length_count;
+  int32_t share_blobs;  // set by tpl_share_blobs; survives clearing
 };
 
 struct tpl_array_element;
@@ -118,6 +119,20 @@ inline tpl_root_info* tpl_root(tpl_map_node* root) {
 }
 inline tpl_array_info* tpl_array(tpl_map_node* node) {
   return static_cast<tpl_array_info*>(node->node_data);
+}
+
+// Whether a blob node lends the caller's bytes (tpl_share_blobs) rather than copying them; blobs
+// of array elements are always copied, since each element packs the variable anew.
+inline bool tpl_blob_shared(const tpl_map_node* node) {
+  return node->parent != nullptr && node->parent->node_type == TPL_TYPE_ROOT &&
+         tpl_root(node->parent)->share_blobs != 0;
+}
+
+// Releases a packed blob record, with its bytes unless they are lent.
+inline void tpl_free_packed_blob(const tpl_map_node* node, tpl_blob* packed) {
+  if (packed == nullptr) return;
+  if (!tpl_blob_shared(node)) tpl_free_block(packed->bytes);
+  tpl_free_block(packed);
 }
 
 // Bytes of one value of a scalar type, in memory and in an image; 8 for a string pointer; 0 for

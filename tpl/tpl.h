@@ -56,6 +56,15 @@ int tpl_default_report(const char* format, ...);
 // Returns the map, or null after reporting "failed to parse <format>".
 tpl_map_node* tpl_map(const char* format, ...);
 
+// Lets the map's blobs outside arrays lend their bytes instead of copying them, for a caller
+// that moves large blobs and keeps them alive meanwhile: tpl_pack then records the caller's
+// bytes, which must stay unchanged until the image is dumped, and tpl_unpack from an image that
+// the caller owns (loaded without TPL_MODE_FREE_BUFFER) points the caller's tpl_blob into the
+// image, unaligned and valid as long as the image is; the caller must not free those bytes. The
+// image is the same either way. Before the first pack or load: 0, or -1 for a null or non-root
+// map and for one that holds packed or loaded data.
+int tpl_share_blobs(tpl_map_node* root);
+
 // Releases a map and everything it owns; the caller's variables are not touched.
 void tpl_free_map(tpl_map_node* root);
 inline void tpl_free(tpl_map_node* root) { tpl_free_map(root); }

@@ -28,7 +28,11 @@ void tpl_unpack_node(tpl_map_node* root, tpl_map_node* node, uint8_t* variable, 
       uint32_t length = tpl_read_u32(*position, swap);
       *position += 4;
       void* bytes = nullptr;
-      if (length != 0) {
+      if (length != 0 && tpl_blob_shared(node) && (flags & TPL_MODE_FREE_BUFFER) == 0) {
+        // The image is the caller's and outlives the unpack: lend its bytes.
+        bytes = const_cast<uint8_t*>(*position);
+        *position += length;
+      } else if (length != 0) {
         bytes = tpl_alloc(length);
         memcpy(bytes, *position, length);
         *position += length;
