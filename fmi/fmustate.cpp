@@ -219,12 +219,17 @@ fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state) {
   return fmi2OK;
 }
 
-fmi2Status fmiFreeFMUstate(ModelInstance* instance, ModelInstance** handle) {
-  if (!handle || !*handle) return fmi2OK;
+void fmiReleaseFMUstate(ModelInstance* instance, ModelInstance** handle) {
   ModelInstance* state = *handle;
+  if (!state) return;
   if (state->integrator) integratorFreeState(instance, state);
   releaseState(instance->functions, state);
   *handle = nullptr;
+}
+
+fmi2Status fmiFreeFMUstate(ModelInstance* instance, ModelInstance** handle) {
+  if (!handle || !*handle) return fmi2OK;
+  fmiReleaseFMUstate(instance, handle);
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", name(fmiNameFreeFMUstate));
   return fmi2OK;
 }

@@ -34,6 +34,9 @@ fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state);
 // Releases *state through the instance's freeMemory and nulls the handle; a null pointer or
 // handle does nothing.
 fmi2Status fmiFreeFMUstate(ModelInstance* instance, ModelInstance** state);
+// The same without a message, for the instance's own states (the directional derivative's
+// snapshot); a null *state does nothing.
+void fmiReleaseFMUstate(ModelInstance* instance, ModelInstance** state);
 
 // Maps the record's data with fmuStateFormat; blob := {the record's ModelData, its size}.
 // The last item is the record's modelDataBlob pointer. Null after "createTplMap: tpl_map

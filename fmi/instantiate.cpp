@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "extlibs.h"
+#include "fmustate.h"
 #include "globalcontext.h"
 #include "integrator.h"
 #include "messages.h"
@@ -84,6 +85,8 @@ void releaseInstance(ModelInstance* instance) {
   release(functions, instance->zBase);
   release(functions, instance->zPlus);
   release(functions, instance->zMinus);
+  // The directional derivative's snapshot, taken when state snapshots are on.
+  fmiReleaseFMUstate(instance, &instance->derivativeSnapshot);
   if (instance->externalLibraries) {
     LoadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 0, nullptr);
     free(instance->externalLibraries);  // the loader's table lives on the C heap

@@ -1,6 +1,7 @@
 // Directional derivatives by differences: against central differences of the model's equations
 // taken through the getters, with the seed variables left as they were.
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,33 @@ TEST_F(Directional, SeedsAreSetBackWhenBothPerturbedReadsFail) {
   std::vector<double> result;
   EXPECT_EQ(derivative(c, known, {1.0, -1.0}, &result), fmi2Discard);
   EXPECT_EQ(read(c, known), (std::vector<double>{1.0, 1.0}));
+}
+
+// An image may switch state snapshots on for the instance it is restored into. The derivative
+// then restores a snapshot instead of the seeds; the snapshot is the instance's and is released
+// with it (the fixture finds no block left with the host).
+TEST_F(Directional, SnapshotsSwitchedOnByARestoredImageAgreeAndGoWithTheInstance) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
+  fmi2Component c = prepared();
+  const std::vector<fmi2ValueReference> known = {model::filterY, model::u};
+  const std::vector<double> seeds = {1.0, 0.5};
+  std::vector<double> expected = reference(c, known, seeds);
+  fmi2FMUstate state = nullptr;
+  ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
+  std::vector<char> image = serialize(c, state);
+  ASSERT_EQ(unit.fmi2FreeFMUstate(c, &state), fmi2OK);
+  stateImage::put<int32_t>(image, stateImage::flagsOffset, 1);  // useStateSnapshots
+  ASSERT_EQ(unit.fmi2DeSerializeFMUstate(c, image.data(), image.size(), &state), fmi2OK);
+  ASSERT_EQ(unit.fmi2SetFMUstate(c, state), fmi2OK);
+  ASSERT_EQ(unit.fmi2FreeFMUstate(c, &state), fmi2OK);
+
+  std::vector<double> before = read(c, known), result;
+  for (int call = 0; call < 2; ++call) {
+    ASSERT_EQ(derivative(c, known, seeds, &result), fmi2OK);
+    for (size_t i = 0; i < unknowns.size(); ++i)
+      EXPECT_NEAR(result[i], expected[i], 1e-6 * (1 + std::fabs(expected[i]))) << "unknown " << i;
+    EXPECT_EQ(read(c, known), before);
+  }
 }
 
 TEST_F(Directional, NullArraysWithEntriesAreRefused) {

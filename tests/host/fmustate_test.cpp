@@ -16,26 +16,7 @@
 
 namespace {
 
-// The image of this model's states: offsets of the fields a test looks at.
-constexpr size_t imageSize = 882590;
-constexpr size_t parameterOffset = 154;  // p_i at 154 + 8 i
-constexpr size_t levelOffset = 550, modeOffset = 554, timeOffset = 542;
-constexpr size_t flagsOffset = 566;        // useStateSnapshots, inDirectionalDerivative, valuesChanged, ...
-constexpr size_t solverIntsOffset = 614;   // SolverInts[k] at 614 + 4 k
-constexpr size_t blobLengthOffset = 658;
-constexpr size_t modelDataOffset = 662;
-constexpr size_t modelDataBytes = 881920;
-
-template <typename T>
-void put(std::vector<char>& image, size_t offset, T value) {
-  memcpy(image.data() + offset, &value, sizeof value);
-}
-template <typename T>
-T read(const std::vector<char>& image, size_t offset) {
-  T value;
-  memcpy(&value, image.data() + offset, sizeof value);
-  return value;
-}
+using namespace stateImage;
 
 class FmuState : public StateTest {
  protected:

@@ -2,9 +2,34 @@
 // Exchange instance in continuous-time mode at a given time and states.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "unit_fixture.h"
+
+namespace stateImage {
+// The image of this model's states: offsets of the fields a test looks at.
+constexpr size_t imageSize = 882590;
+constexpr size_t parameterOffset = 154;  // p_i at 154 + 8 i
+constexpr size_t levelOffset = 550, modeOffset = 554, timeOffset = 542;
+constexpr size_t flagsOffset = 566;        // useStateSnapshots, inDirectionalDerivative, valuesChanged, ...
+constexpr size_t solverIntsOffset = 614;   // SolverInts[k] at 614 + 4 k
+constexpr size_t blobLengthOffset = 658;
+constexpr size_t modelDataOffset = 662;
+
+// Writes or reads a value at an offset of an image.
+template <typename T>
+void put(std::vector<char>& image, size_t offset, T value) {
+  memcpy(image.data() + offset, &value, sizeof value);
+}
+template <typename T>
+T read(const std::vector<char>& image, size_t offset) {
+  T value;
+  memcpy(&value, image.data() + offset, sizeof value);
+  return value;
+}
+}  // namespace stateImage
 
 // Skips a test whose scenario needs an fmi2 function the unit does not export yet.
 #define REQUIRE_EXPORTED(function) \
