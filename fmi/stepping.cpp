@@ -22,7 +22,8 @@ constexpr double inlinePointAllowance = 1.5;
 
 bool inlineIntegration(const ModelInstance* instance) { return instance->solverInts[solverIntInlineIntegration] != 0; }
 
-// The checks before a step: refusals that change nothing, and the step's end in *tEnd.
+// The checks before a step: refusals that change nothing, and the step's end in *tEnd (clipped
+// to the stop time).
 // fmi2OK to go on; any other status is the call's result.
 fmi2Status checkStep(ModelInstance* instance, const char* name, double point, double step, double* tEnd) {
   if (!fmiModeAccepts(instance, callDoStep, name)) return fmi2Warning;
@@ -43,6 +44,8 @@ fmi2Status checkStep(ModelInstance* instance, const char* name, double point, do
     return fmi2Warning;
   }
   *tEnd = point + step;
+  // A step of size 0 only iterates events at the current time, wherever the stop time lies.
+  if (step == 0.0) return fmi2OK;
   if (instance->stopTimeDefined && *tEnd - instance->stopTime > 0.0) {
     double excess = *tEnd - instance->stopTime;
     if (excess > 2.0 * communicationTolerance(instance->stopTime)) {

@@ -120,9 +120,21 @@ TEST_F(CoSimScenario, OneStepOverBothEventsMatchesFineSteps) {
 TEST_F(CoSimScenario, TimeEventAtTheStepEndIsHandledInThatStep) {
   fmi2Component c = defaultScenario();
   initialise(c);
+  auto timeUpdates = [&] {
+    std::vector<std::string> times;
+    for (const std::string& text : host.texts())
+      if (text.rfind("fmi2SetTime", 0) == 0) times.push_back(text);
+    host.clear();
+    return times;
+  };
+  ASSERT_EQ(unit.fmi2SetDebugLogging(c, fmi2True, 0, nullptr), fmi2OK);
+  host.clear();
   ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 2.0, fmi2True), fmi2OK);
+  // The end of the integration, then the event's iteration at the same time.
+  EXPECT_EQ(timeUpdates(), (std::vector<std::string>{"fmi2SetTime to 2", "fmi2SetTime to 2"}));
   EXPECT_EQ(get(c, model::timeSourceY), 0.0);
   ASSERT_EQ(unit.fmi2DoStep(c, 2.0, 0.5, fmi2True), fmi2OK);
+  EXPECT_EQ(timeUpdates(), std::vector<std::string>{"fmi2SetTime to 2.5"}) << "no event left for the next step";
   EXPECT_NEAR(get(c, model::timeSourceY), 0.5, 1e-12);
 }
 

@@ -147,12 +147,36 @@ TEST_F(CoSimStepping, ZeroStepRunsOnlyTheEventIteration) {
   EXPECT_EQ(get(c, model::stored(model::y)), 0.25) << "outputs recomputed by the iteration";
 }
 
-// The time events stop the integration where they are: steps of 1 ms around the ramp's start
-// see the ramp begin exactly at 2.
+// The stop time bounds only steps that advance: a step of size 0 at a time the host has since
+// put past the stop time still runs its event iteration.
+TEST_F(CoSimStepping, ZeroStepIgnoresTheStopTime) {
+  fmi2Component c = running(fmi2True, 1.0);
+  ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2OK);
+  ASSERT_EQ(unit.fmi2SetupExperiment(c, fmi2False, 0.0, 0.5, fmi2True, 0.25), fmi2OK);
+  ASSERT_EQ(set(c, model::outputSelector, 1.0), fmi2OK);
+  ASSERT_EQ(set(c, model::u, 0.25), fmi2OK);
+  host.clear();
+  EXPECT_EQ(unit.fmi2DoStep(c, 0.5, 0.0, fmi2True), fmi2OK);
+  EXPECT_TRUE(textsAt(fmi2Warning).empty());
+  EXPECT_EQ(get(c, model::stored(model::y)), 0.25) << "outputs recomputed by the iteration";
+  EXPECT_EQ(unit.fmi2DoStep(c, 0.5, 0.1, fmi2True), fmi2Warning);
+  EXPECT_EQ(textsAt(fmi2Warning),
+            std::vector<std::string>{"fmi2DoStep: trying to compute past tStop = 0.250000, to 0.6000000000000000,  at t = 0.500000"});
+}
+
+// The time events stop the integration where they are, within the step that contains them:
+// the step moves the time to the ramp's start, iterates there and goes on to its end, so steps
+// of 1 ms around the ramp's start see the ramp begin exactly at 2.
 TEST_F(CoSimStepping, TimeEventInsideAStep) {
   fmi2Component c = running();
   ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 1.9, fmi2True), fmi2OK);
+  host.clear();
   ASSERT_EQ(unit.fmi2DoStep(c, 1.9, 0.35, fmi2True), fmi2OK);
+  std::vector<std::string> times;
+  for (const std::string& text : host.texts())
+    if (text.rfind("fmi2SetTime", 0) == 0) times.push_back(text);
+  // Integrated up to the event, then the event time again for its iteration, then the end.
+  EXPECT_EQ(times, (std::vector<std::string>{"fmi2SetTime to 2", "fmi2SetTime to 2", "fmi2SetTime to 2.25"}));
   EXPECT_NEAR(get(c, model::timeSourceY), 0.25, 1e-12);
 }
 
