@@ -151,6 +151,55 @@ TEST_F(Directional, SeedsAreSetBackWhenBothPerturbedReadsFail) {
   EXPECT_EQ(read(c, known), (std::vector<double>{1.0, 1.0}));
 }
 
+// One side of the perturbation makes limiter1's limits inconsistent (they start equal, with u
+// below them, so limiter1.y is its uMin and der(limitedFilter.y) depends on it): that side's read
+// fails with fmi2Discard and the result is the difference on the other side alone, over the step
+// the call takes, h = 1e-5 (|v| + 1) / |dv|. The call succeeds and sets the seed back.
+struct OneSidedCase {
+  const char* name;
+  double seed;     // on limiter1.uMin
+  bool plusFails;  // the seed raises uMin above uMax on the plus side
+};
+
+void PrintTo(const OneSidedCase& c, std::ostream* os) { *os << c.name; }
+
+class OneSided : public Directional, public ::testing::WithParamInterface<OneSidedCase> {};
+
+TEST_P(OneSided, FallsBackToTheSideThatCouldBeRead) {
+  REQUIRE_EXPORTED(fmi2NewDiscreteStates);
+  fmi2Component c = prepared();
+  const OneSidedCase& k = GetParam();
+  constexpr fmi2ValueReference limiter1UMax = model::parameter(6);
+  write(c, {limiter1UMax, model::limiter1UMin}, {1.0, 1.0});
+  const std::vector<fmi2ValueReference> known = {model::limiter1UMin};
+
+  // The expected result, taken through the getters on the side that can be evaluated.
+  const std::vector<double> zBase = read(c, unknowns);
+  const double v = read(c, known)[0];
+  const double h = 1e-5 * (std::fabs(v) + 1) / std::fabs(k.seed);
+  write(c, known, {k.plusFails ? v - h * k.seed : v + h * k.seed});
+  const std::vector<double> zSide = read(c, unknowns);
+  write(c, known, {v});
+  std::vector<double> expected(unknowns.size());
+  for (size_t i = 0; i < unknowns.size(); ++i)
+    expected[i] = k.plusFails ? (zBase[i] - zSide[i]) / h : (zSide[i] - zBase[i]) / h;
+  ASSERT_NE(expected[1], 0.0) << "der(limitedFilter.y) depends on limiter1.uMin";
+
+  host.clear();
+  std::vector<double> result;
+  EXPECT_EQ(derivative(c, known, {k.seed}, &result), fmi2OK);
+  EXPECT_TRUE(host.contains("Limiter: Limits must be consistent")) << "one side was refused";
+  for (size_t i = 0; i < unknowns.size(); ++i) EXPECT_DOUBLE_EQ(result[i], expected[i]) << "unknown " << i;
+  EXPECT_EQ(read(c, {limiter1UMax, model::limiter1UMin}), (std::vector<double>{1.0, 1.0}));
+  EXPECT_EQ(read(c, unknowns), zBase);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sides, OneSided,
+                         ::testing::Values(OneSidedCase{"PlusFails", 1.0, true},
+                                           OneSidedCase{"PlusFailsWithAHalfSeed", 0.5, true},
+                                           OneSidedCase{"MinusFails", -2.0, false}),
+                         [](const auto& info) { return info.param.name; });
+
 // An image may switch state snapshots on for the instance it is restored into. The derivative
 // then restores a snapshot instead of the seeds; the snapshot is the instance's and is released
 // with it (the fixture finds no block left with the host).

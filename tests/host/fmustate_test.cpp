@@ -36,6 +36,17 @@ class FmuState : public StateTest {
   void freeState(fmi2Component c, fmi2FMUstate* state) { EXPECT_EQ(unit.fmi2FreeFMUstate(c, state), fmi2OK); }
 };
 
+// The image with a text of `length` characters on its string item in place of the null entry:
+// the length word becomes length + 1, the characters follow it, and the total length grows.
+std::vector<char> withStringText(std::vector<char> image, size_t length) {
+  std::string text(length, ' ');
+  for (size_t k = 0; k < length; ++k) text[k] = static_cast<char>('a' + k % 26);
+  put<uint32_t>(image, stringsOffset, static_cast<uint32_t>(length + 1));
+  image.insert(image.begin() + static_cast<long>(stringsOffset + 4), text.begin(), text.end());
+  put<uint32_t>(image, 4, static_cast<uint32_t>(image.size()));
+  return image;
+}
+
 // ---- Arguments --------------------------------------------------------------------------------
 
 struct NullCase {
@@ -302,6 +313,42 @@ TEST_F(FmuState, ADeserialisedStateRestoresTheSerialisedOne) {
   freeState(c, &copy);
 }
 
+// A host's image may carry a text on the string item, where this model's images hold only the
+// null entry that ends the table. The text is read into scratch storage and released there (the
+// sanitizer build finds any text left on the C heap): the state is the one of the image without
+// it, and restoring it gives the instance exactly that state.
+class StringItemText : public FmuState, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(StringItemText, IsDroppedAndTheStateIsTheImageWithoutIt) {
+  fmi2Component c = nullptr;
+  std::vector<char> image = runningImage(&c);
+  ASSERT_EQ(read<uint32_t>(image, stringsOffset), 0u) << "the null entry";
+  std::vector<char> texted = withStringText(image, GetParam());
+  ASSERT_EQ(read<double>(texted, timeOffset + GetParam()), read<double>(image, timeOffset));
+  long blocks = hostAllocator().liveBlocks;
+
+  fmi2FMUstate state = nullptr;
+  ASSERT_EQ(unit.fmi2DeSerializeFMUstate(c, texted.data(), texted.size(), &state), fmi2OK);
+  EXPECT_TRUE(host.log.empty());
+  EXPECT_TRUE(sameStateImage(serialize(c, state), image));
+
+  ASSERT_EQ(set(c, model::filterT, 9.0), fmi2OK);
+  ASSERT_EQ(set(c, model::u, -0.5), fmi2OK);
+  ASSERT_EQ(unit.fmi2SetFMUstate(c, state), fmi2OK);
+  fmi2FMUstate restored = nullptr;
+  ASSERT_EQ(unit.fmi2GetFMUstate(c, &restored), fmi2OK);
+  EXPECT_TRUE(sameStateImage(serialize(c, restored), image));
+  EXPECT_EQ(get(c, model::filterT), 0.25);
+  EXPECT_EQ(get(c, model::u), 0.5);
+  freeState(c, &restored);
+  freeState(c, &state);
+  EXPECT_EQ(hostAllocator().liveBlocks, blocks);
+}
+
+// The empty text, a short one, and one longer than a string buffer's 500 characters.
+INSTANTIATE_TEST_SUITE_P(Lengths, StringItemText, ::testing::Values(size_t{0}, size_t{5}, size_t{600}),
+                         [](const auto& info) { return "Characters" + std::to_string(info.param); });
+
 // ---- Bad images --------------------------------------------------------------------------------
 
 struct BadImage {
@@ -355,6 +402,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadImage{"fixed length bit flipped", [](std::vector<char>& i) { i[70] ^= 0x04; }, loadFailed},
         BadImage{"unknown flag bit", [](std::vector<char>& i) { i[3] |= 0x08; }, loadFailed},
         BadImage{"far too long", [](std::vector<char>& i) { i.resize(4 * imageSize); }, loadFailed},
+        // No state of this instance has an image that long: refused before anything is read.
+        BadImage{"text of 4000 characters on the string item",
+                 [](std::vector<char>& i) { i = withStringText(i, 4000); }, loadFailed},
         // Read byte-swapped, the total length no longer matches.
         BadImage{"big-endian flag", [](std::vector<char>& i) { i[3] |= 0x01; }, loadFailed},
         BadImage{"mode 9", [](std::vector<char>& i) { put<int32_t>(i, modeOffset, 9); }, unpackFailed},

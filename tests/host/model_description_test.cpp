@@ -2,10 +2,14 @@
 // its counts are the library's, every start value is the one the unit loads, every value
 // reference reads the variable its name says, and its structure lists what its variables are.
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include <tinyxml2.h>
 
 #include "fmu_archive.h"
 #include "model_description.h"
@@ -19,8 +23,24 @@ class ModelDescriptionAgreement : public UnitTest {
     UnitTest::SetUp();
     std::string folder, error;
     ASSERT_TRUE(unpackFmu(QUENZEL_FMU_PATH, &folder, &error)) << error;
-    ASSERT_TRUE(readModelDescription((folder + "/modelDescription.xml").c_str(), &d, &error)) << error;
+    const std::string path = folder + "/modelDescription.xml";
+    ASSERT_TRUE(readModelDescription(path.c_str(), &d, &error)) << error;
+    std::ifstream file(path);
+    xml.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     removeUnpackedFmu(folder);
+  }
+
+  // The attributes of the interface element of that name (ModelExchange, CoSimulation); empty
+  // when the description has none.
+  std::map<std::string, std::string> attributes(const char* element) {
+    tinyxml2::XMLDocument document;
+    if (document.Parse(xml.c_str(), xml.size()) != tinyxml2::XML_SUCCESS) return {};
+    const tinyxml2::XMLElement* root = document.FirstChildElement("fmiModelDescription");
+    const tinyxml2::XMLElement* kind = root ? root->FirstChildElement(element) : nullptr;
+    std::map<std::string, std::string> result;
+    for (const tinyxml2::XMLAttribute* a = kind ? kind->FirstAttribute() : nullptr; a; a = a->Next())
+      result[a->Name()] = a->Value();
+    return result;
   }
 
   const ModelVariable& variable(const std::string& name) {
@@ -31,6 +51,7 @@ class ModelDescriptionAgreement : public UnitTest {
   }
 
   ModelDescription d;
+  std::string xml;  // the file's text
 };
 
 TEST_F(ModelDescriptionAgreement, IdentityAndKindsAreTheLibrarys) {
@@ -43,6 +64,36 @@ TEST_F(ModelDescriptionAgreement, IdentityAndKindsAreTheLibrarys) {
     EXPECT_NE(c, nullptr) << kindName(type);
     if (c) unit.fmi2FreeInstance(c);
   }
+}
+
+// Both kinds claim FMU states, their serialisation and directional derivatives, and the library
+// exports what each claim promises.
+TEST_F(ModelDescriptionAgreement, BothKindsClaimStatesSerialisationAndDirectionalDerivatives) {
+  struct Claim {
+    const char* attribute;
+    std::vector<std::pair<const char*, bool>> exported;  // the functions it promises
+  };
+  const Claim claims[] = {
+      {"canGetAndSetFMUstate",
+       {{"fmi2GetFMUstate", unit.fmi2GetFMUstate}, {"fmi2SetFMUstate", unit.fmi2SetFMUstate},
+        {"fmi2FreeFMUstate", unit.fmi2FreeFMUstate}}},
+      {"canSerializeFMUstate",
+       {{"fmi2SerializedFMUstateSize", unit.fmi2SerializedFMUstateSize},
+        {"fmi2SerializeFMUstate", unit.fmi2SerializeFMUstate},
+        {"fmi2DeSerializeFMUstate", unit.fmi2DeSerializeFMUstate}}},
+      {"providesDirectionalDerivative", {{"fmi2GetDirectionalDerivative", unit.fmi2GetDirectionalDerivative}}},
+  };
+  for (const char* element : {"ModelExchange", "CoSimulation"}) {
+    const std::map<std::string, std::string> kind = attributes(element);
+    ASSERT_EQ(kind.count("modelIdentifier"), 1u) << element;
+    for (const Claim& claim : claims) {
+      auto value = kind.find(claim.attribute);
+      ASSERT_NE(value, kind.end()) << element << " " << claim.attribute;
+      EXPECT_EQ(value->second, "true") << element << " " << claim.attribute;
+    }
+  }
+  for (const Claim& claim : claims)
+    for (const auto& [function, exported] : claim.exported) EXPECT_TRUE(exported) << claim.attribute << ": " << function;
 }
 
 // The library answers the counts of the description without a length warning, and warns for one

@@ -12,6 +12,9 @@ namespace stateImage {
 // The image of this model's states: offsets of the fields a test looks at.
 constexpr size_t imageSize = 882590;
 constexpr size_t parameterOffset = 154;  // p_i at 154 + 8 i
+// The string item: this model has no string variables, so it is the table's one null entry, a
+// uint32 0 (no characters follow), just before the time.
+constexpr size_t stringsOffset = 538;
 constexpr size_t levelOffset = 550, modeOffset = 554, timeOffset = 542;
 constexpr size_t flagsOffset = 566;        // useStateSnapshots, inDirectionalDerivative, valuesChanged, ...
 constexpr size_t solverIntsOffset = 614;   // SolverInts[k] at 614 + 4 k
@@ -28,6 +31,19 @@ T read(const std::vector<char>& image, size_t offset) {
   T value;
   memcpy(&value, image.data() + offset, sizeof value);
   return value;
+}
+
+// Two images of the same state, wherever it is held: they may differ only in the first two words
+// of the model block, which refer to the solver blocks of the record holding the block, and in
+// the last word, which the writer fills with the address of its instance's blob record.
+inline ::testing::AssertionResult sameStateImage(const std::vector<char>& a, const std::vector<char>& b) {
+  if (a.size() != b.size()) return ::testing::AssertionFailure() << "sizes " << a.size() << " and " << b.size();
+  if (a.size() < modelDataOffset + 24) return ::testing::AssertionFailure() << "not a state's image";
+  for (size_t k = 0; k < a.size() - 8; ++k) {
+    if (k == modelDataOffset) k += 16;
+    if (a[k] != b[k]) return ::testing::AssertionFailure() << "first difference at byte " << k;
+  }
+  return ::testing::AssertionSuccess();
 }
 }  // namespace stateImage
 
