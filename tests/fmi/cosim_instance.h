@@ -2,12 +2,15 @@
 // test host's callbacks, for the integrator's parts that no fmi2 function shows directly.
 #pragma once
 
+#include <cvode/cvode.h>
 #include <gtest/gtest.h>
 
 #include "fmu_host.h"
+#include "fmustate.h"
 #include "guarded_call.h"
 #include "initialize.h"
 #include "instantiate.h"
+#include "integrator.h"
 #include "stepping.h"
 #include "values.h"
 
@@ -15,9 +18,20 @@ class CoSimInstanceTest : public ::testing::Test {
  protected:
   static constexpr fmi2ValueReference parameter(unsigned index) { return (1u << 24) | index; }
 
-  // Consistent limits; the ramp starts late, so that no root lies near. After one step of 0.5,
-  // CVODE has weights and a step size.
-  void SetUp() override {
+  void SetUp() override { start(); }
+
+  void TearDown() override {
+    if (instance) fmiFreeInstance(instance);
+    EXPECT_EQ(hostAllocator().liveBlocks, 0) << "blocks left with the host";
+  }
+
+  // A new instance in `instance`: consistent limits, and a ramp that starts late, so that no
+  // root lies near. With `firstStep`, one step of 0.5 follows, after which CVODE has weights and
+  // a step size; without, the instance is left just after initialisation. `beforeInitialisation`,
+  // when given, receives an FMU state taken before fmi2EnterInitializationMode (the caller frees
+  // it). With the input at its start value 1 the filters rest at their start values; another
+  // input makes them move.
+  void start(bool firstStep = true, ModelInstance** beforeInitialisation = nullptr, double input = 1.0) {
     EnsureRuntimeAttached();
     resetHostAllocator();
     instance = fmiInstantiate("cs", fmi2CoSimulation, "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}", "", host.functions(),
@@ -26,15 +40,30 @@ class CoSimInstanceTest : public ::testing::Test {
     const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14)};
     const fmi2Real values[] = {-1.0, -1.0, 100.0};
     ASSERT_EQ(fmiSetReal(instance, vr, 3, values), fmi2OK);
+    const fmi2ValueReference u = 5u << 24;
+    ASSERT_EQ(fmiSetReal(instance, &u, 1, &input), fmi2OK);
     ASSERT_EQ(fmiSetupExperiment(instance, fmi2True, 1e-6, 0.0, fmi2False, 0.0), fmi2OK);
+    if (beforeInitialisation) {
+      ASSERT_EQ(fmiGetFMUstate(instance, beforeInitialisation), fmi2OK);
+    }
     ASSERT_EQ(fmiEnterInitializationMode(instance), fmi2OK);
     ASSERT_EQ(fmiExitInitializationMode(instance), fmi2OK);
-    ASSERT_EQ(fmiDoStep(instance, 0.0, 0.5, fmi2True), fmi2OK);
+    if (firstStep) {
+      ASSERT_EQ(fmiDoStep(instance, 0.0, 0.5, fmi2True), fmi2OK);
+    }
   }
 
-  void TearDown() override {
-    if (instance) fmiFreeInstance(instance);
-    EXPECT_EQ(hostAllocator().liveBlocks, 0) << "blocks left with the host";
+  // CVODE's own counters: the internal steps since it was last started, and the time it has
+  // integrated to (the start time right after a restart).
+  long cvodeSteps() const {
+    long steps = -1;
+    EXPECT_EQ(CVodeGetNumSteps(instance->integrator->cvode.memory, &steps), CV_SUCCESS);
+    return steps;
+  }
+  double cvodeTime() const {
+    double t = -1.0;
+    EXPECT_EQ(CVodeGetCurrentTime(instance->integrator->cvode.memory, &t), CV_SUCCESS);
+    return t;
   }
 
   HostCallbacks host;
