@@ -11,10 +11,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <string>
 
 #include "fmi2.h"
+#include "ratio_main.h"
 
 namespace {
 
@@ -190,31 +189,8 @@ void BareRead(benchmark::State& state) {
 }
 BENCHMARK(BareRead);
 
-// Keeps each benchmark's time per iteration beside the console output.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    // With repetitions the median stands for the benchmark.
-    for (const Run& run : runs)
-      if (run.aggregate_name.empty() || run.aggregate_name == "median")
-        times[run.run_name.function_name] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto ratio = [&](const char* a, const char* b) {
-    if (!reporter.times.count(a) || !reporter.times.count(b) || reporter.times[b] <= 0.0) return;
-    printf("%s / %s = %.2f\n", a, b, reporter.times[a] / reporter.times[b]);
-  };
-  ratio("QuenzelDoStep", "BareCvode");
-  ratio("QuenzelGetReal", "BareRead");
-  benchmark::Shutdown();
-  return 0;
+  return runWithRatios(argc, argv, {{"QuenzelDoStep", "BareCvode"}, {"QuenzelGetReal", "BareRead"}});
 }

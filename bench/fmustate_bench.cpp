@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fmi2.h"
+#include "ratio_main.h"
 
 namespace {
 
@@ -97,4 +98,12 @@ BENCHMARK_CAPTURE(copyOf, image_bytes, 882590);
 BENCHMARK(serializeState);
 BENCHMARK(deserializeState);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return runWithRatios(argc, argv,
+                       {{"getState/model_exchange", "copyOf/state_bytes"},
+                        {"getState/co_simulation", "copyOf/state_bytes"},
+                        {"setState/model_exchange", "copyOf/state_bytes"},
+                        {"setState/co_simulation", "copyOf/state_bytes"},
+                        {"serializeState", "copyOf/image_bytes"},
+                        {"deserializeState", "copyOf/image_bytes"}});
+}
