@@ -63,12 +63,6 @@ class CoSimStateRestore : public StateTest {
     host.clear();
     return c;
   }
-
-  double lastTime(fmi2Component c) {
-    fmi2Real t = NAN;
-    EXPECT_EQ(unit.fmi2GetRealStatus(c, fmi2LastSuccessfulTime, &t), fmi2OK);
-    return t;
-  }
 };
 
 // A state taken while stepping, restored after fmi2Terminate released the integrator: the restore

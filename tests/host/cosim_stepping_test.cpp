@@ -43,12 +43,6 @@ class CoSimStepping : public UnitTest {
     host.clear();
     return c;
   }
-
-  double lastTime(fmi2Component c) {
-    fmi2Real t = NAN;
-    EXPECT_EQ(unit.fmi2GetRealStatus(c, fmi2LastSuccessfulTime, &t), fmi2OK);
-    return t;
-  }
 };
 
 // Steps that are refused change nothing: the time stays, and a following correct step works.

@@ -100,6 +100,13 @@ class UnitTest : public ::testing::Test {
 
   // Limits that let the initialisation succeed (the model's own contradict each other) and an
   // input inside them.
+  // The time of a Co-Simulation instance's last completed step.
+  double lastTime(fmi2Component c) {
+    fmi2Real t = NAN;
+    EXPECT_EQ(unit.fmi2GetRealStatus(c, fmi2LastSuccessfulTime, &t), fmi2OK);
+    return t;
+  }
+
   void consistentLimits(fmi2Component c) {
     ASSERT_EQ(set(c, model::limiterUMin, -1.0), fmi2OK);
     ASSERT_EQ(set(c, model::limiter1UMin, -1.0), fmi2OK);
