@@ -2,10 +2,10 @@
 #include "directional.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "evaluate.h"
 #include "fmustate.h"
+#include "instantiate.h"
 #include "messages.h"
 #include "model.h"
 #include "modeldata.h"
@@ -25,20 +25,14 @@ void fail(ModelInstance* instance, const char* format, int index = 0) {
   fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", format, name(), index);
 }
 
-void release(ModelInstance* instance, double** block) {
-  if (*block) instance->functions->freeMemory(*block);
-  *block = nullptr;
-}
-
 // A block of at least `needed` doubles in each of the vectors; they only grow, and are made
 // anew (all of them) when a larger request comes. False when one is missing.
 bool grow(ModelInstance* instance, double** const vectors[3], uint64_t* capacity, size_t needed) {
   if (*capacity >= needed) return true;
   bool complete = true;
   for (int k = 0; k < 3; ++k) {
-    release(instance, vectors[k]);
-    *vectors[k] = static_cast<double*>(instance->functions->allocateMemory(needed, sizeof(double)));
-    if (*vectors[k]) memset(*vectors[k], 0, needed * sizeof(double));
+    fmiRelease(instance->functions, *vectors[k]);
+    *vectors[k] = static_cast<double*>(fmiAllocateZeroed(instance->functions, needed, sizeof(double)));
     complete = complete && *vectors[k];
   }
   if (complete) *capacity = needed;
@@ -70,10 +64,9 @@ fmi2Status analyticProducts(ModelInstance* instance, const fmi2ValueReference vU
   bool complete = true;
   for (int k = 0; k < 4; ++k) {
     if (*blocks[k] && instance->jacobianSizes[k] >= needed[k]) continue;
-    release(instance, blocks[k]);
-    size_t n = static_cast<size_t>(needed[k]) + 1;
-    *blocks[k] = static_cast<double*>(instance->functions->allocateMemory(n, sizeof(double)));
-    if (*blocks[k]) memset(*blocks[k], 0, n * sizeof(double));
+    fmiRelease(instance->functions, *blocks[k]);
+    *blocks[k] = static_cast<double*>(
+        fmiAllocateZeroed(instance->functions, static_cast<size_t>(needed[k]) + 1, sizeof(double)));
     complete = complete && *blocks[k];
   }
   if (!complete) {

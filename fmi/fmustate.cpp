@@ -39,23 +39,19 @@ bool usesIntegrator(const ModelInstance* instance) {
   return instance->fmuType == fmi2CoSimulation && instance->solverInts[solverIntInlineIntegration] == 0;
 }
 
-void release(const fmi2CallbackFunctions* functions, void* block) {
-  if (block) functions->freeMemory(block);
-}
-
 // Releases what a state holds, in the reverse order of its allocation; the integrator copy is
 // the caller's.
 void releaseState(const fmi2CallbackFunctions* functions, ModelInstance* state) {
-  release(functions, state->modelData);
-  release(functions, state->solverInts);
-  release(functions, state->solverReals);
+  fmiRelease(functions, state->modelData);
+  fmiRelease(functions, state->solverInts);
+  fmiRelease(functions, state->solverReals);
   if (state->strings) {
-    for (uint64_t i = state->ns; i-- > 0;) release(functions, state->strings[i]);
-    release(functions, state->strings);
+    for (uint64_t i = state->ns; i-- > 0;) fmiRelease(functions, state->strings[i]);
+    fmiRelease(functions, state->strings);
   }
   for (size_t a = sizeof valueArrays / sizeof valueArrays[0]; a-- > 0;)
-    release(functions, state->*valueArrays[a].field);
-  release(functions, state);
+    fmiRelease(functions, state->*valueArrays[a].field);
+  fmiRelease(functions, state);
 }
 
 }  // namespace

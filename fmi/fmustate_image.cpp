@@ -5,6 +5,7 @@
 
 #include "evaluate.h"
 #include "fmustate.h"
+#include "instantiate.h"
 #include "messages.h"
 #include "model.h"
 #include "modeldata.h"
@@ -70,9 +71,8 @@ bool makeScratch(ModelInstance* instance, Scratch* s) {
   // reals and eleven ints.
   uint64_t doubles = (r.ns + 1) + solverRealCount + (solverIntCount * sizeof(int32_t) + 7) / 8;
   for (uint64_t n : lengths) doubles += n;
-  s->block = static_cast<double*>(instance->functions->allocateMemory(doubles, sizeof(double)));
+  s->block = static_cast<double*>(fmiAllocateZeroed(instance->functions, doubles, sizeof(double)));
   if (!s->block) return false;
-  memset(s->block, 0, doubles * sizeof(double));
   double* next = s->block;
   for (size_t a = 0; a < 10; ++a) {
     *arrays[a] = next;

@@ -40,12 +40,6 @@ bool allocateArray(const fmi2CallbackFunctions* functions, T*& field, uint64_t c
   return field != nullptr;
 }
 
-template <typename T>
-void release(const fmi2CallbackFunctions* functions, T*& field) {
-  if (field) functions->freeMemory(field);
-  field = nullptr;
-}
-
 uint64_t count(int value) { return value > 0 ? static_cast<uint64_t>(value) : 0; }
 
 // Everything the instance holds goes back to the host, each field set to none after it; used
@@ -55,36 +49,36 @@ void releaseInstance(ModelInstance* instance) {
   integratorFree(instance, instance);
   // The runtime must never read the released blocks through its registration.
   UnregisterContextRecords(instance->solverReals, instance->solverInts);
-  release(functions, instance->instanceName);
-  release(functions, instance->solverReals);
-  release(functions, instance->solverInts);
-  release(functions, instance->states);
-  release(functions, instance->derivatives);
-  release(functions, instance->parameters);
-  release(functions, instance->inputs);
-  release(functions, instance->outputs);
-  release(functions, instance->auxiliaries);
-  release(functions, instance->eventIndicators);
+  fmiRelease(functions, instance->instanceName);
+  fmiRelease(functions, instance->solverReals);
+  fmiRelease(functions, instance->solverInts);
+  fmiRelease(functions, instance->states);
+  fmiRelease(functions, instance->derivatives);
+  fmiRelease(functions, instance->parameters);
+  fmiRelease(functions, instance->inputs);
+  fmiRelease(functions, instance->outputs);
+  fmiRelease(functions, instance->auxiliaries);
+  fmiRelease(functions, instance->eventIndicators);
   if (instance->strings) {
-    for (uint64_t i = instance->ns; i-- > 0;) release(functions, instance->strings[i]);
+    for (uint64_t i = instance->ns; i-- > 0;) fmiRelease(functions, instance->strings[i]);
   }
-  release(functions, instance->strings);
-  release(functions, instance->nominals);
-  release(functions, instance->previousStates);
-  release(functions, instance->extraValues);
-  release(functions, instance->extraValues2);
-  release(functions, instance->booleanReapplyValues);
-  release(functions, instance->stringStarts);
-  release(functions, instance->jacobianA);
-  release(functions, instance->jacobianB);
-  release(functions, instance->jacobianC);
-  release(functions, instance->jacobianD);
-  release(functions, instance->vBase);
-  release(functions, instance->vPlus);
-  release(functions, instance->vMinus);
-  release(functions, instance->zBase);
-  release(functions, instance->zPlus);
-  release(functions, instance->zMinus);
+  fmiRelease(functions, instance->strings);
+  fmiRelease(functions, instance->nominals);
+  fmiRelease(functions, instance->previousStates);
+  fmiRelease(functions, instance->extraValues);
+  fmiRelease(functions, instance->extraValues2);
+  fmiRelease(functions, instance->booleanReapplyValues);
+  fmiRelease(functions, instance->stringStarts);
+  fmiRelease(functions, instance->jacobianA);
+  fmiRelease(functions, instance->jacobianB);
+  fmiRelease(functions, instance->jacobianC);
+  fmiRelease(functions, instance->jacobianD);
+  fmiRelease(functions, instance->vBase);
+  fmiRelease(functions, instance->vPlus);
+  fmiRelease(functions, instance->vMinus);
+  fmiRelease(functions, instance->zBase);
+  fmiRelease(functions, instance->zPlus);
+  fmiRelease(functions, instance->zMinus);
   // The directional derivative's snapshot, taken when state snapshots are on.
   fmiReleaseFMUstate(instance, &instance->derivativeSnapshot);
   if (instance->externalLibraries) {
@@ -92,8 +86,8 @@ void releaseInstance(ModelInstance* instance) {
     free(instance->externalLibraries);  // the loader's table lives on the C heap
     instance->externalLibraries = nullptr;
   }
-  release(functions, instance->modelData);
-  release(functions, instance->modelDataBlob);
+  fmiRelease(functions, instance->modelData);
+  fmiRelease(functions, instance->modelDataBlob);
   if (singleInstance == instance) singleInstance = nullptr;
   functions->freeMemory(instance);
 }

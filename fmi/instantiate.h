@@ -24,6 +24,13 @@ void fmiFreeModelInstance(ModelInstance* instance);
 // when the host has none to give or count × size does not fit in a size_t.
 void* fmiAllocateZeroed(const fmi2CallbackFunctions* functions, size_t count, size_t size);
 
+// Gives a host block back through freeMemory and nulls the field; a null field stays as it is.
+template <typename T>
+void fmiRelease(const fmi2CallbackFunctions* functions, T*& field) {
+  if (field) functions->freeMemory(field);
+  field = nullptr;
+}
+
 // A String variable's start value into its buffer of stringValueLimit + 1 characters: cut to
 // stringValueLimit characters, the rest of the buffer cleared; a null start gives "".
 void fmiCopyStartString(char* buffer, const char* start);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "evaluate.h"
+#include "instantiate.h"
 #include "integrator.h"
 #include "messages.h"
 
@@ -15,15 +16,12 @@ const fmi2CallbackFunctions* callbacksOf(const ModelInstance* owner, const Model
 }
 
 double* allocateDoubles(const fmi2CallbackFunctions* functions, uint64_t count) {
-  auto* block = static_cast<double*>(functions->allocateMemory(count, sizeof(double)));
-  if (block) memset(block, 0, count * sizeof(double));
-  return block;
+  return static_cast<double*>(fmiAllocateZeroed(functions, count, sizeof(double)));
 }
 
+// At least one, so that an empty pattern still has a block.
 int32_t* allocateInts(const fmi2CallbackFunctions* functions, uint64_t count) {
-  auto* block = static_cast<int32_t*>(functions->allocateMemory(count ? count : 1, sizeof(int32_t)));
-  if (block) memset(block, 0, (count ? count : 1) * sizeof(int32_t));
-  return block;
+  return static_cast<int32_t*>(fmiAllocateZeroed(functions, count ? count : 1, sizeof(int32_t)));
 }
 
 // A record for an FMU state: its own context and vectors of the source's lengths, no CVODE
@@ -31,9 +29,8 @@ int32_t* allocateInts(const fmi2CallbackFunctions* functions, uint64_t count) {
 // the record for the caller to release).
 int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source, const fmi2CallbackFunctions* functions,
                    uint64_t nx) {
-  auto* record = static_cast<CoSimIntegrator*>(functions->allocateMemory(1, sizeof(CoSimIntegrator)));
+  auto* record = static_cast<CoSimIntegrator*>(fmiAllocateZeroed(functions, 1, sizeof(CoSimIntegrator)));
   if (!record) return 1;
-  memset(record, 0, sizeof *record);
   destination->integrator = record;
   if (SUNContext_Create(nullptr, &record->context) < 0) {
     record->context = nullptr;
