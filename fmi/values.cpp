@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "modeldata.h"
 #include "modes.h"
+#include "saturate.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ fmi2Status getNumeric(ModelInstance* instance, const NumericMember& member, cons
     if (member.type == typeReal) {
       static_cast<fmi2Real*>(values)[i] = delivered;
     } else {
-      int32_t truncated = fmiSaturatingInt(delivered);
+      int32_t truncated = SaturatingInt(delivered);
       static_cast<fmi2Integer*>(values)[i] = truncated;
       delivered = truncated;
     }
@@ -202,13 +203,6 @@ bool fmiIsStringReference(const ModelInstance* instance, fmi2ValueReference vr) 
   ValueReference reference = fmiDecodeReference(vr);
   return reference.category == categoryString && reference.level <= referenceLevelLimit && instance->strings &&
          reference.index < instance->ns && instance->strings[reference.index];
-}
-
-int32_t fmiSaturatingInt(double value) {
-  if (value != value) return 0;
-  if (value >= static_cast<double>(INT32_MAX)) return INT32_MAX;
-  if (value <= static_cast<double>(INT32_MIN)) return INT32_MIN;
-  return static_cast<int32_t>(value);
 }
 
 fmi2Status fmiSetReal(ModelInstance* instance, const fmi2ValueReference vr[], size_t nvr, const fmi2Real value[]) {

@@ -67,6 +67,3 @@ fmi2Status fmiGetBoolean(ModelInstance* instance, const fmi2ValueReference vr[],
 // Delivers the addresses of the instance's string buffers, valid until the next call that
 // changes that variable, restores a state, resets or frees the instance.
 fmi2Status fmiGetString(ModelInstance* instance, const fmi2ValueReference vr[], size_t nvr, fmi2String value[]);
-
-// Delivered value of an Integer or Boolean read of a stored double.
-int32_t fmiSaturatingInt(double value);

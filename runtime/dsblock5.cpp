@@ -7,6 +7,7 @@
 
 #include "delays.h"
 #include "errors.h"
+#include "saturate.h"
 
 DelayTables delayTables = {{}, {}, -1, -1, 0, 0};
 
@@ -142,13 +143,6 @@ DelayBuffer* BufferOf(int number) {
   return b->times ? b : nullptr;
 }
 
-// A requested size as the failure text names it: saturated into int range, NaN as 0.
-int ShownSize(double requested) {
-  if (std::isnan(requested)) return 0;
-  if (requested >= 2147483648.0) return INT_MAX;
-  if (requested <= -2147483648.0) return INT_MIN;
-  return static_cast<int>(requested);
-}
 
 // Creates a buffer of at least `minimum` points holding (startTime - |maxDelay| - 1e6,
 // startValue) and (startTime, startValue) and returns its number.
@@ -166,7 +160,7 @@ int CreateBuffer(double maxDelay, double bufferSize, double startTime, double st
   // refused like a failed allocation, before a number is taken.
   const double requested = bufferSize + 0.1;
   if (!(requested >= minimum && requested < 2147483648.0)) {
-    snprintf(message, sizeof message, allocationFailure, ShownSize(requested));
+    snprintf(message, sizeof message, allocationFailure, SaturatingInt(requested));
     RaiseError(message);
   }
   const int size = static_cast<int>(requested);

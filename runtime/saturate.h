@@ -1,0 +1,8 @@
+// Conversions of doubles to int that never leave the range: an out-of-range conversion is
+// undefined behaviour in C++, and values from files, hosts and external code can be anything.
+#pragma once
+
+#include <cstdint>
+
+// Truncates toward zero; values beyond the int32 range give INT32_MAX or INT32_MIN, NaN gives 0.
+int32_t SaturatingInt(double value);
