@@ -72,23 +72,8 @@ const char* EnumToString(int x, int leftJustified, int minWidth, StringArray nam
   AssertCondition(names.ndims == 1 && x >= 1 && x <= names.dims[0],
                   "names.ndims==1 && x>=1 && x<=names.dims[0]", "");
   const char* name = StringOrEmpty(names.data[x - 1]);
-  // Formatted straight into a string of the right length: a name of any length fits.
-  const size_t nameLength = strlen(name);
-  const size_t width = minWidth < 0 ? static_cast<size_t>(-static_cast<long>(minWidth))
-                                    : static_cast<size_t>(minWidth);
-  const size_t length = nameLength > width ? nameLength : width;
-  char* text = StringAllocateSize(length);
-  const bool left = leftJustified || minWidth < 0;
-  const size_t pad = length - nameLength;
-  if (left) {
-    memcpy(text, name, nameLength);
-    memset(text + nameLength, ' ', pad);
-  } else {
-    memset(text, ' ', pad);
-    memcpy(text + pad, name, nameLength);
-  }
-  text[length] = '\0';
-  return text;
+  // Padded straight into a string of the right length: a name of any length fits.
+  return StringPadded(name, strlen(name), leftJustified, minWidth);
 }
 
 int EnumFromInteger(int toConvert, int maxEnumValue, const char* message) {
