@@ -178,3 +178,17 @@ TEST_F(Directory, ReadDirectoryFillsExactlyTheAnnouncedSlots) {
                                             "\"/nonexistent/quenzel/dir\":\n") + strerror(ENOENT));
   modelDataTemplate.status = 0;
 }
+
+TEST_F(Directory, NamesBeyondTheStringAreaAreNotEnoughStorage) {
+  for (int i = 0; i < 100; ++i) Write(std::string(120, 'n') + std::to_string(i), "");
+  static std::string dir;
+  dir = root.string();
+  GuardedCallResult call = GuardedCall([] {
+    MarkReset();
+    static const char* files[100];
+    ModelicaInternal_readDirectory(dir.c_str(), 100, files);
+  });
+  ASSERT_TRUE(call.jumped);
+  EXPECT_EQ(call.texts()[1], "Not possible to get file names of \"" + dir + "\":\nNot enough storage");
+  modelDataTemplate.status = 0;
+}
