@@ -40,3 +40,26 @@ double PlatformProcessMilliseconds(void);
 // Milliseconds of the monotonic wall clock since the unit was loaded. Unlike processor time,
 // which is a system call here, it is read in a few nanoseconds.
 double PlatformElapsedMilliseconds(void);
+
+// ---- Files and directories ---------------------------------------------------------------------
+// What a name designates: -1 nothing (or the query failed), 0 something that is not a directory,
+// 1 a directory.
+int PlatformFileKind(const char* name);
+
+// A native directory search. Open fails with null and errno set. Read gives the next entry's name
+// (valid until the next read or close; "." and ".." included, in the system's order), or null at
+// the end with errno 0, or null with errno set when the read itself failed. Close returns 0 or -1.
+struct PlatformDirectory;
+PlatformDirectory* PlatformDirectoryOpen(const char* name);
+const char* PlatformDirectoryRead(PlatformDirectory* directory);
+int PlatformDirectoryClose(PlatformDirectory* directory);
+
+// ---- Process and local time --------------------------------------------------------------------
+int PlatformProcessId(void);
+
+// The calendar time broken down into local time, all fields from one clock reading: month 1-12,
+// the full year, second 0-60.
+struct PlatformLocalTime {
+  int millisecond, second, minute, hour, day, month, year;
+};
+int PlatformLocalTimeNow(PlatformLocalTime* out);  // 0 ok, -1 when the time cannot be had

@@ -22,42 +22,19 @@ const char formatLengthCondition[] = "buf[99]=='\\0'";
 // Every conversion formats into this many characters before copying the text into the area.
 enum { scratchSize = 100 };
 
-// The text padded with blanks to the field width, as a new string of the area. A negative width
-// means its magnitude with left adjustment.
-char* PaddedCopy(const char* text, int length, int leftJustified, int minimumLength) {
-  int64_t width = minimumLength;
-  if (width < 0) {
-    leftJustified = 1;
-    width = -width;
-  }
-  size_t textLength = static_cast<size_t>(length);
-  size_t total = width > length ? static_cast<size_t>(width) : textLength;
-  char* result = StringAllocateSize(total);
-  size_t pad = total - textLength;
-  if (leftJustified) {
-    memcpy(result, text, textLength);
-    memset(result + textLength, ' ', pad);
-  } else {
-    memset(result, ' ', pad);
-    memcpy(result + pad, text, textLength);
-  }
-  result[total] = '\0';
-  return result;
-}
-
 // "%.*g" or "%.*d" of a checked precision: below 40, so the text stays far inside the scratch
 // buffer; a negative precision counts as none, as in printf.
 char* PaddedReal(double x, int leftJustified, int minimumLength, int precision) {
   AssertCondition(precision < 40 && minimumLength < 40, limitsCondition, "");
   char scratch[scratchSize];
   int length = snprintf(scratch, sizeof scratch, "%.*g", precision, x);
-  return PaddedCopy(scratch, length, leftJustified, minimumLength);
+  return StringPadded(scratch, length, leftJustified, minimumLength);
 }
 
 char* PaddedInteger(int i, int leftJustified, int minimumLength, int precision) {
   char scratch[scratchSize];
   int length = snprintf(scratch, sizeof scratch, "%.*d", precision, i);
-  return PaddedCopy(scratch, length, leftJustified, minimumLength);
+  return StringPadded(scratch, length, leftJustified, minimumLength);
 }
 
 // One printf conversion for a double, [flags][width][.precision]conversion. A precision of -1
@@ -108,6 +85,27 @@ bool ParseRealFormat(const char* format, RealFormat* out) {
 
 }  // namespace
 
+char* StringPadded(const char* text, size_t length, int leftJustified, int minimumLength) {
+  int64_t width = minimumLength;
+  if (width < 0) {
+    leftJustified = 1;
+    width = -width;
+  }
+  size_t textLength = length;
+  size_t total = static_cast<size_t>(width) > textLength ? static_cast<size_t>(width) : textLength;
+  char* result = StringAllocateSize(total);
+  size_t pad = total - textLength;
+  if (leftJustified) {
+    memcpy(result, text, textLength);
+    memset(result + textLength, ' ', pad);
+  } else {
+    memset(result, ' ', pad);
+    memcpy(result + pad, text, textLength);
+  }
+  result[total] = '\0';
+  return result;
+}
+
 char* RealToString(double x, int leftJustified, int minimumLength, int significantDigits) {
   return PaddedReal(x, leftJustified, minimumLength, significantDigits);
 }
@@ -132,8 +130,8 @@ char* IntegerToStringPrecision(int i, int minimumLength, int precision) {
 
 char* BooleanToString(int b, int leftJustified, int minimumLength) {
   AssertCondition(minimumLength < 40, widthCondition, "");
-  return b ? PaddedCopy("true", 4, leftJustified, minimumLength)
-           : PaddedCopy("false", 5, leftJustified, minimumLength);
+  return b ? StringPadded("true", 4, leftJustified, minimumLength)
+           : StringPadded("false", 5, leftJustified, minimumLength);
 }
 
 char* RealToStringFormat(double x, const char* format) {
@@ -154,5 +152,5 @@ char* RealToStringFormat(double x, const char* format) {
   char scratch[scratchSize];
   int length = snprintf(scratch, sizeof scratch, printfFormat, parsed.width, parsed.precision, x);
   AssertCondition(length >= 0 && length < scratchSize, formatLengthCondition, "");
-  return PaddedCopy(scratch, length, 0, 0);
+  return StringPadded(scratch, length, 0, 0);
 }

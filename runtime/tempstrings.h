@@ -26,6 +26,11 @@ char* StringAllocateSize(size_t length);
 // 1 when StringAllocateSize(length) would succeed now, else 0; never fails.
 int StringFits(size_t length);
 
+// The first length characters of text padded with blanks to minimumLength, right-justified unless
+// leftJustified, as a new string of the area; a negative minimumLength pads to its magnitude with
+// left adjustment.
+char* StringPadded(const char* text, size_t length, int leftJustified, int minimumLength);
+
 // a followed by b, in a new string of the area. A null pointer counts as "".
 char* StringConcat(const char* a, const char* b);
 
