@@ -1,6 +1,7 @@
 // The counted directory stream and ModelicaInternal_readDirectory on a temporary tree.
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -111,7 +112,11 @@ TEST(DirectoryWithoutStream, FailsWithEfault) {
 
 TEST_F(Directory, ManyEntriesAreAllDelivered) {
   const int count = 40000;  // beyond a 16-bit count
-  for (int i = 0; i < count; ++i) std::ofstream(root / ("e" + std::to_string(i)));
+  char name[16];
+  for (int i = 0; i < count; ++i) {
+    snprintf(name, sizeof name, "e%d", i);
+    std::ofstream(root / name);
+  }
   DirectoryStream* stream = DirectoryOpen(root.c_str());
   ASSERT_NE(stream, nullptr);
   int seen = 0;
