@@ -27,26 +27,15 @@ class MatrixAlgebra : public ::testing::Test {
   SavedMarks marks_{};
 };
 
-RealArray RealM(int32_t rows, int32_t cols, std::vector<double> v) {
-  RealArray a = RealNewMatrix(rows, cols);
+template <class Array, class Element>
+Array Filled(Array a, const std::vector<Element>& v) {
   for (size_t i = 0; i < v.size(); ++i) a.data[i] = v[i];
   return a;
 }
-RealArray RealV(std::vector<double> v) {
-  RealArray a = RealNewVector(static_cast<int32_t>(v.size()));
-  for (size_t i = 0; i < v.size(); ++i) a.data[i] = v[i];
-  return a;
-}
-IntegerArray IntM(int32_t rows, int32_t cols, std::vector<int32_t> v) {
-  IntegerArray a = IntegerNewMatrix(rows, cols);
-  for (size_t i = 0; i < v.size(); ++i) a.data[i] = v[i];
-  return a;
-}
-IntegerArray IntV(std::vector<int32_t> v) {
-  IntegerArray a = IntegerNewVector(static_cast<int32_t>(v.size()));
-  for (size_t i = 0; i < v.size(); ++i) a.data[i] = v[i];
-  return a;
-}
+RealArray RealM(int32_t rows, int32_t cols, std::vector<double> v) { return Filled(RealNewMatrix(rows, cols), v); }
+RealArray RealV(std::vector<double> v) { return Filled(RealNewVector(static_cast<int32_t>(v.size())), v); }
+IntegerArray IntM(int32_t rows, int32_t cols, std::vector<int32_t> v) { return Filled(IntegerNewMatrix(rows, cols), v); }
+IntegerArray IntV(std::vector<int32_t> v) { return Filled(IntegerNewVector(static_cast<int32_t>(v.size())), v); }
 
 template <class Array>
 auto Elements(Array a) {
