@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,15 +28,18 @@ class MatrixAlgebra : public ::testing::Test {
   SavedMarks marks_{};
 };
 
+// Initializer lists, not vectors: the helpers also run inside guarded calls, whose jump skips
+// destructors.
 template <class Array, class Element>
-Array Filled(Array a, const std::vector<Element>& v) {
-  for (size_t i = 0; i < v.size(); ++i) a.data[i] = v[i];
+Array Filled(Array a, std::initializer_list<Element> v) {
+  size_t i = 0;
+  for (Element e : v) a.data[i++] = e;
   return a;
 }
-RealArray RealM(int32_t rows, int32_t cols, std::vector<double> v) { return Filled(RealNewMatrix(rows, cols), v); }
-RealArray RealV(std::vector<double> v) { return Filled(RealNewVector(static_cast<int32_t>(v.size())), v); }
-IntegerArray IntM(int32_t rows, int32_t cols, std::vector<int32_t> v) { return Filled(IntegerNewMatrix(rows, cols), v); }
-IntegerArray IntV(std::vector<int32_t> v) { return Filled(IntegerNewVector(static_cast<int32_t>(v.size())), v); }
+RealArray RealM(int32_t rows, int32_t cols, std::initializer_list<double> v) { return Filled(RealNewMatrix(rows, cols), v); }
+RealArray RealV(std::initializer_list<double> v) { return Filled(RealNewVector(static_cast<int32_t>(v.size())), v); }
+IntegerArray IntM(int32_t rows, int32_t cols, std::initializer_list<int32_t> v) { return Filled(IntegerNewMatrix(rows, cols), v); }
+IntegerArray IntV(std::initializer_list<int32_t> v) { return Filled(IntegerNewVector(static_cast<int32_t>(v.size())), v); }
 
 template <class Array>
 auto Elements(Array a) {
@@ -224,7 +228,9 @@ TEST_F(MatrixAlgebra, InverseOfZeroByOneIsZeroAndOfLargerSingularMatricesFails) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    GuardedCallResult r = GuardedCall([&] { RealInverse(RealM(c.n, c.n, c.elements)); });
+    RealArray A = RealNewMatrix(c.n, c.n);
+    std::copy(c.elements.begin(), c.elements.end(), A.data);
+    GuardedCallResult r = GuardedCall([&] { RealInverse(A); });
     ASSERT_TRUE(r.jumped);
     // The solver's texts for each row come first, then the failed check.
     std::vector<std::string> texts = r.texts();
