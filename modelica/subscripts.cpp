@@ -20,81 +20,61 @@ int64_t RangeCount(const SubscriptDescriptor* e) {
 
 bool IsRange(int32_t kind) { return kind == subscriptRange || kind == subscriptStepRange; }
 
-template <class Array>
-void CopyBlock(Array to, int64_t at, Array from, int64_t fromAt, int64_t block) {
-  if (block > 0)
-    memcpy(to.data + at * block, from.data + fromAt * block,
-           sizeof(*to.data) * static_cast<size_t>(block));
+// The one walk behind both copy workers. `dense` is the side that holds every position (the
+// subscript result, or the assignment's copied source), `selected` the side the list applies to;
+// p and d run over dense, q and k over selected. Only the direction of the block copy differs.
+template <bool put, class Array>
+void Walk(Array dense, int64_t p, int32_t d, Array selected, int64_t q, int32_t k, int64_t block,
+          const SubscriptDescriptor* e) {
+  switch (e->kind) {
+    case subscriptColon: {
+      int64_t n = selected.dims[k];
+      for (int64_t i = 0; i < n; ++i)
+        Walk<put>(dense, p * n + i, d + 1, selected, q * n + i, k + 1, block, e + 1);
+      break;
+    }
+    case subscriptRange:
+    case subscriptStepRange: {
+      int64_t c = dense.dims[d];  // the range's count
+      for (int64_t i = 0; i < c; ++i)
+        Walk<put>(dense, p * c + i, d + 1, selected,
+                  q * selected.dims[k] + (e->start - 1) + i * e->step, k + 1, block, e + 1);
+      break;
+    }
+    case subscriptVector: {
+      int64_t c = dense.dims[d];  // the vector's length
+      for (int64_t i = 0; i < c; ++i)
+        Walk<put>(dense, p * c + i, d + 1, selected, q * selected.dims[k] + e->vector.data[i] - 1,
+                  k + 1, block, e + 1);
+      break;
+    }
+    case subscriptScalar:
+      Walk<put>(dense, p, d, selected, q * selected.dims[k] + e->start - 1, k + 1, block, e + 1);
+      break;
+    case subscriptEnd:
+      if (block <= 0) break;
+      if (put)
+        memcpy(selected.data + q * block, dense.data + p * block,
+               sizeof(*dense.data) * static_cast<size_t>(block));
+      else
+        memcpy(dense.data + p * block, selected.data + q * block,
+               sizeof(*dense.data) * static_cast<size_t>(block));
+      break;
+    default:
+      break;
+  }
 }
 
 template <class Array>
 void Get(Array out, int64_t p, int32_t d, Array src, int64_t q, int32_t k, int64_t block,
          const SubscriptDescriptor* e) {
-  switch (e->kind) {
-    case subscriptColon: {
-      int64_t n = src.dims[k];
-      for (int64_t i = 0; i < n; ++i) Get(out, p * n + i, d + 1, src, q * n + i, k + 1, block, e + 1);
-      break;
-    }
-    case subscriptRange:
-    case subscriptStepRange: {
-      int64_t c = out.dims[d];
-      for (int64_t i = 0; i < c; ++i)
-        Get(out, p * c + i, d + 1, src, q * src.dims[k] + (e->start - 1) + i * e->step, k + 1,
-            block, e + 1);
-      break;
-    }
-    case subscriptVector: {
-      int64_t c = out.dims[d];
-      for (int64_t i = 0; i < c; ++i)
-        Get(out, p * c + i, d + 1, src, q * src.dims[k] + e->vector.data[i] - 1, k + 1, block,
-            e + 1);
-      break;
-    }
-    case subscriptScalar:
-      Get(out, p, d, src, q * src.dims[k] + e->start - 1, k + 1, block, e + 1);
-      break;
-    case subscriptEnd:
-      CopyBlock(out, p, src, q, block);
-      break;
-    default:
-      break;
-  }
+  Walk<false>(out, p, d, src, q, k, block, e);
 }
 
 template <class Array>
 void Put(Array out, int64_t p, int32_t d, Array src, int64_t q, int32_t k, int64_t block,
          const SubscriptDescriptor* e) {
-  switch (e->kind) {
-    case subscriptColon: {
-      int64_t n = src.dims[k];
-      for (int64_t i = 0; i < n; ++i) Put(out, p * n + i, d + 1, src, q * n + i, k + 1, block, e + 1);
-      break;
-    }
-    case subscriptRange:
-    case subscriptStepRange: {
-      int64_t c = src.dims[k];
-      for (int64_t i = 0; i < c; ++i)
-        Put(out, p * out.dims[d] + (e->start - 1) + i * e->step, d + 1, src, q * c + i, k + 1,
-            block, e + 1);
-      break;
-    }
-    case subscriptVector: {
-      int64_t c = e->vector.dims[0];
-      for (int64_t i = 0; i < c; ++i)
-        Put(out, p * out.dims[d] + e->vector.data[i] - 1, d + 1, src, q * src.dims[k] + i, k + 1,
-            block, e + 1);
-      break;
-    }
-    case subscriptScalar:
-      Put(out, p * out.dims[d] + e->start - 1, d + 1, src, q, k, block, e + 1);
-      break;
-    case subscriptEnd:
-      CopyBlock(out, p, src, q, block);
-      break;
-    default:
-      break;
-  }
+  Walk<true>(src, q, k, out, p, d, block, e);
 }
 
 // The product of the sizes from dimension `from` on. Unsigned, so that a product that wraps is
