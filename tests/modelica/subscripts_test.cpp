@@ -465,3 +465,15 @@ TEST(DecodeSubscripts, StoresEachKindWithItsOperands) {
   EXPECT_EQ(table[4].start, 6);
   EXPECT_EQ(table[5].kind, end);
 }
+
+TEST(Subscript, AResultWhoseCountDoesNotFitIsRefusedBeforeCopying) {
+  // 2048^3 elements wrap to 0 in 32 bits; copying them into an empty result would overrun it.
+  GuardedCallResult result = GuardedCall([] {
+    MarkReset();
+    IntegerArray ones = IntegerNewVector(2048);
+    for (int k = 0; k < 2048; ++k) ones.data[k] = 1;
+    RealSubscript(Ones(3), vector, ones, vector, ones, vector, ones, end);
+  });
+  ASSERT_TRUE(result.jumped);
+  EXPECT_EQ(result.texts()[0], "currentMark.place.Realbuffer<EndRealbuffer");
+}
