@@ -196,3 +196,7 @@ StringArray StringArrayToPermanent(StringArray a) {
 ARRAY_FAMILY(Real, RealArray)
 ARRAY_FAMILY(Integer, IntegerArray)
 ARRAY_FAMILY(String, StringArray)
+
+int AllocatableNrElements(int32_t ndims, const int32_t* dims) {
+  return AllocatableCount(ndims, dims);
+}

@@ -107,3 +107,10 @@ StringArray StringDimsFromArgsNon(int32_t ndims, va_list sizes);
 // Replaces every element by StringToPermanent of it, in the element vector a and the result
 // share, and returns a.
 StringArray StringArrayToPermanent(StringArray a);
+
+// ---- Storage requests for new shapes -------------------------------------------------------
+
+// The element count to request for a new array of the given shape: its count, or a request no
+// buffer grants when a size is negative or the count does not fit in an int32_t, so that the
+// element allocator refuses the shape with its own texts.
+int AllocatableNrElements(int32_t ndims, const int32_t* dims);
