@@ -1,0 +1,61 @@
+// Arrays of the three families for table tests: element k of a family is a value that names k
+// (k + 0.5, k, or the k-th of a table of strings), so one expected list of keys serves all three.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "matrixop.h"
+#include "workbuffers.h"
+
+struct RealValues {
+  using Array = RealArray;
+  static double Value(int k) { return k + 0.5; }
+  static int Key(double v) { return static_cast<int>(v - 0.5); }
+  static double* Allocate(int n) { return AllocateReals(n); }
+};
+
+struct IntegerValues {
+  using Array = IntegerArray;
+  static int32_t Value(int k) { return k; }
+  static int Key(int32_t v) { return v; }
+  static int32_t* Allocate(int n) { return AllocateIntegers(n); }
+};
+
+struct StringValues {
+  using Array = StringArray;
+  static constexpr int tableSize = 256;
+  static char* Value(int k) { return table[k]; }
+  static int Key(char* v) { return static_cast<int>(v - table[0]) / 4; }
+  static char** Allocate(int n) { return AllocateStrings(n); }
+  static char table[tableSize][4];
+};
+
+inline char StringValues::table[tableSize][4] = {};
+
+// A work-buffer array of the given sizes whose element i is Value(keys[i]); with no keys, the
+// elements are keys 0, 1, 2, ...
+template <class Values>
+typename Values::Array MakeArray(const std::vector<int32_t>& dims, std::vector<int> keys = {}) {
+  typename Values::Array a;
+  a.ndims = static_cast<int32_t>(dims.size());
+  a.dims = AllocateSizes(a.ndims);
+  int32_t count = 1;
+  for (int32_t k = 0; k < a.ndims; ++k) count *= (a.dims[k] = dims[k]);
+  a.data = Values::Allocate(count);
+  for (int32_t i = 0; i < count; ++i)
+    a.data[i] = Values::Value(keys.empty() ? i : keys[static_cast<size_t>(i)]);
+  return a;
+}
+
+template <class Values, class Array>
+std::vector<int> Keys(Array a, int32_t count) {
+  std::vector<int> keys;
+  for (int32_t i = 0; i < count; ++i) keys.push_back(Values::Key(a.data[i]));
+  return keys;
+}
+
+template <class Array>
+std::vector<int32_t> Dims(Array a) {
+  return std::vector<int32_t>(a.dims, a.dims + (a.ndims > 0 ? a.ndims : 0));
+}
