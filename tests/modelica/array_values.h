@@ -2,11 +2,30 @@
 // (k + 0.5, k, or the k-th of a table of strings), so one expected list of keys serves all three.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "matrixop.h"
 #include "workbuffers.h"
+
+// A list of sizes or values that holds no heap memory when written in braces, so that it may be
+// built in a frame that a failed check leaves by the error jump.
+template <class T>
+struct List {
+  const T* data = nullptr;
+  size_t size = 0;
+  List() = default;
+  // Braces in a call: the list lives until the end of the call's full expression.
+  List(std::initializer_list<T> l) {
+    data = l.begin();
+    size = l.size();
+  }
+  List(const std::vector<T>& v) : data(v.data()), size(v.size()) {}
+  bool empty() const { return size == 0; }
+  T operator[](size_t i) const { return data[i]; }
+};
 
 struct RealValues {
   using Array = RealArray;
@@ -36,9 +55,9 @@ inline char StringValues::table[tableSize][4] = {};
 // A work-buffer array of the given sizes whose element i is Value(keys[i]); with no keys, the
 // elements are keys 0, 1, 2, ...
 template <class Values>
-typename Values::Array MakeArray(const std::vector<int32_t>& dims, std::vector<int> keys = {}) {
+typename Values::Array MakeArray(List<int32_t> dims, List<int> keys = {}) {
   typename Values::Array a;
-  a.ndims = static_cast<int32_t>(dims.size());
+  a.ndims = static_cast<int32_t>(dims.size);
   a.dims = AllocateSizes(a.ndims);
   int32_t count = 1;
   for (int32_t k = 0; k < a.ndims; ++k) count *= (a.dims[k] = dims[k]);

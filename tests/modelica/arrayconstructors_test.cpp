@@ -303,10 +303,16 @@ char* const names[] = {const_cast<char*>("r0"), const_cast<char*>("r1"), const_c
 
 // A record array of the given shape of records; record r holds r + 0.25, 10 * r, names[r] and
 // a vector of fieldSize[r] Reals {100 r, 100 r + 1, ...}.
-RealArray Records(std::vector<int32_t> shape, std::vector<int32_t> fieldSizes) {
-  shape.push_back(recordSlots);
-  RealArray a = MakeArray<RealValues>(shape);
-  for (size_t r = 0; r < fieldSizes.size(); ++r) {
+RealArray Records(List<int32_t> shape, List<int32_t> fieldSizes) {
+  int32_t dims[8];
+  for (size_t k = 0; k < shape.size; ++k) dims[k] = shape[k];
+  dims[shape.size] = recordSlots;
+  RealArray a = MakeArray<RealValues>(List<int32_t>({}));
+  a.ndims = static_cast<int32_t>(shape.size + 1);
+  a.dims = AllocateSizes(a.ndims);
+  memcpy(a.dims, dims, sizeof(int32_t) * static_cast<size_t>(a.ndims));
+  a.data = AllocateReals(DimsNrElements(a.ndims, a.dims));
+  for (size_t r = 0; r < fieldSizes.size; ++r) {
     char* record = reinterpret_cast<char*>(a.data + r * recordSlots);
     double real = static_cast<double>(r) + 0.25;
     int32_t integer = static_cast<int32_t>(10 * r);
