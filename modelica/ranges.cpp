@@ -23,6 +23,16 @@ int64_t FloorDivide(int64_t x, int64_t y) {
   return q;
 }
 
+// and, or: the result is made before the shapes are compared.
+template <class Op>
+IntegerArray Elementwise(IntegerArray a, IntegerArray b, Op op, const char* message) {
+  IntegerArray res = IntegerNewLike(a);
+  AssertCondition(IntegerMatchingSizes(a, b), "IntegerMatchingSizes(a,b)", message);
+  const int32_t n = IntegerNrElements(a);
+  for (int32_t i = 0; i < n; ++i) res.data[i] = op(a.data[i], b.data[i]);
+  return res;
+}
+
 }  // namespace
 
 RealArray RealRange(double start, double stop, double stride) {
@@ -73,21 +83,15 @@ IntegerArray BooleanNot(IntegerArray a) {
 }
 
 IntegerArray BooleanAnd(IntegerArray a, IntegerArray b) {
-  IntegerArray res = IntegerNewLike(a);
-  AssertCondition(IntegerMatchingSizes(a, b), "IntegerMatchingSizes(a,b)",
-                  "and of arrays require arguments of matching size");
-  const int32_t n = IntegerNrElements(a);
-  for (int32_t i = 0; i < n; ++i) res.data[i] = a.data[i] != 0 && b.data[i] != 0;
-  return res;
+  return Elementwise(
+      a, b, [](int32_t x, int32_t y) { return x != 0 && y != 0; },
+      "and of arrays require arguments of matching size");
 }
 
 IntegerArray BooleanOr(IntegerArray a, IntegerArray b) {
-  IntegerArray res = IntegerNewLike(a);
-  AssertCondition(IntegerMatchingSizes(a, b), "IntegerMatchingSizes(a,b)",
-                  "or of arrays require arguments of matching size");
-  const int32_t n = IntegerNrElements(a);
-  for (int32_t i = 0; i < n; ++i) res.data[i] = a.data[i] != 0 || b.data[i] != 0;
-  return res;
+  return Elementwise(
+      a, b, [](int32_t x, int32_t y) { return x != 0 || y != 0; },
+      "or of arrays require arguments of matching size");
 }
 
 int IntegerWhenEdges(IntegerArray cond, IntegerArray eval, IntegerArray state, int edges,

@@ -48,13 +48,7 @@ BufferMark CurrentMark(void) {
 
 TYPED_TEST(Constructors, ArrayConstructorStacksArraysOfOneShape) {
   using F = TypeParam;
-  using Array = typename F::Array;
-  struct Case {
-    const char* name;
-    Array (*make)(void);
-    std::vector<int32_t> dims;
-    std::vector<int> keys;
-  } cases[] = {
+  const BuildCase<F> cases[] = {
       {"two 2x3",
        [] {
          return F::ArrayConstructor(2, MakeArray<F>({2, 3}),
@@ -77,16 +71,7 @@ TYPED_TEST(Constructors, ArrayConstructorStacksArraysOfOneShape) {
        {0, 2, 3},
        {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Array a{};
-    ExpectNoFailure(GuardedCall([&] {
-      MarkReset();
-      a = c.make();
-    }));
-    EXPECT_EQ(Dims(a), c.dims);
-    EXPECT_EQ(Keys<F>(a, F::NrElements(a)), c.keys);
-  }
+  ExpectEachBuilds(cases);
 }
 
 TYPED_TEST(Constructors, ArrayConstructorRefusesAnotherShapeOfTheSameCount) {
@@ -102,23 +87,15 @@ TYPED_TEST(Constructors, ArrayConstructorRefusesAnotherShapeOfTheSameCount) {
 TYPED_TEST(Constructors, VectorOfScalarsKeepsTheOrder) {
   using F = TypeParam;
   typename F::Array a{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
-    a = F::VectorOfScalars(4, F::Value(3), F::Value(1), F::Value(4), F::Value(1));
-  }));
+  ExpectSucceeds(
+      [&] { a = F::VectorOfScalars(4, F::Value(3), F::Value(1), F::Value(4), F::Value(1)); });
   EXPECT_EQ(Dims(a), (std::vector<int32_t>{4}));
   EXPECT_EQ(Keys<F>(a, 4), (std::vector<int>{3, 1, 4, 1}));
 }
 
 TYPED_TEST(Constructors, CatJoinsAlongEachDimension) {
   using F = TypeParam;
-  using Array = typename F::Array;
-  struct Case {
-    const char* name;
-    Array (*make)(void);
-    std::vector<int32_t> dims;
-    std::vector<int> keys;
-  } cases[] = {
+  const BuildCase<F> cases[] = {
       {"rows: 2x3 and 4x3",
        [] {
          return F::Cat(
@@ -158,26 +135,12 @@ TYPED_TEST(Constructors, CatJoinsAlongEachDimension) {
        {2, 2},
        {0, 1, 2, 3}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Array a{};
-    ExpectNoFailure(GuardedCall([&] {
-      MarkReset();
-      a = c.make();
-    }));
-    EXPECT_EQ(Dims(a), c.dims);
-    EXPECT_EQ(Keys<F>(a, F::NrElements(a)), c.keys);
-  }
+  ExpectEachBuilds(cases);
 }
 
 TYPED_TEST(Constructors, CatRefusesMismatchedArraysAndBadArguments) {
   using F = TypeParam;
-  struct Case {
-    const char* name;
-    void (*call)(void);
-    const char* condition;
-    const char* message;
-  } cases[] = {
+  const FailingCall cases[] = {
       {"sizes differ outside k",
        [] {
          F::Cat(2, 3, MakeArray<F>({2, 3}), MakeArray<F>({2, 1}), MakeArray<F>({3, 3}));
@@ -206,14 +169,7 @@ TYPED_TEST(Constructors, CatRefusesMismatchedArraysAndBadArguments) {
        },
        "n>=1", "cat requires at least one array"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ExpectFailedCheck(GuardedCall([&] {
-                        MarkReset();
-                        c.call();
-                      }),
-                      c.condition, c.message);
-  }
+  ExpectEachFails(cases);
 }
 
 TYPED_TEST(Constructors, CatTakesNoResultElementsWhenACheckFails) {
@@ -239,12 +195,11 @@ TYPED_TEST(Constructors, PromoteIsAViewWithTrailingUnitDimensions) {
   Array v{};
   Array p{};
   Array same{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     v = MakeArray<F>({3});
     p = F::Promote(v, 3);
     same = F::Promote(v, 1);
-  }));
+  });
   EXPECT_EQ(Dims(p), (std::vector<int32_t>{3, 1, 1}));
   EXPECT_EQ(p.data, v.data);
   p.data[2] = F::Value(42);
@@ -263,11 +218,10 @@ TYPED_TEST(Constructors, ScalarToArrayHasUnitDimensions) {
   using Array = typename F::Array;
   Array m{};
   Array s{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     m = F::ScalarToArray(F::Value(5), 2);
     s = F::ScalarToArray(F::Value(6), 0);
-  }));
+  });
   EXPECT_EQ(Dims(m), (std::vector<int32_t>{1, 1}));
   EXPECT_EQ(F::Key(m.data[0]), 5);
   EXPECT_EQ(s.ndims, 0);
@@ -278,11 +232,10 @@ TEST(StringConstructors, ShareTheCharactersOfTheirArguments) {
   char text[] = "abc";
   StringArray v{};
   StringArray cat{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     v = StringVectorOfScalars(2, text, text);
     cat = StringCat(1, 2, v, v);
-  }));
+  });
   text[0] = 'x';
   EXPECT_STREQ(v.data[1], "xbc");
   EXPECT_EQ(cat.data[3], text);
@@ -334,15 +287,14 @@ TEST(RecordSlices, ScalarFieldsOfEveryRecord) {
   StringArray strings{};
   RealArray single{};
   RealArray empty{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     RealArray a = Records({2, 3}, {0, 0, 0, 0, 0, 0});
     reals = RealRecordSlice(a, realAt);
     integers = IntegerRecordSlice(a, integerAt);
     strings = StringRecordSlice(a, stringAt);
     single = RealRecordSlice(Records({}, {0}), realAt);
     empty = RealRecordSlice(Records({0}, {}), realAt);
-  }));
+  });
   EXPECT_EQ(Dims(reals), (std::vector<int32_t>{2, 3}));
   EXPECT_EQ(std::vector<double>(reals.data, reals.data + 6),
             (std::vector<double>{0.25, 1.25, 2.25, 3.25, 4.25, 5.25}));
@@ -357,22 +309,14 @@ TEST(RecordSlices, ScalarFieldsOfEveryRecord) {
 
 TEST(RecordSlices, ArrayFieldsFollowTheRecordDimensions) {
   RealArray slice{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
-    slice = RealRecordSliceArray(Records({3}, {2, 2, 2}), arrayAt);
-  }));
+  ExpectSucceeds([&] { slice = RealRecordSliceArray(Records({3}, {2, 2, 2}), arrayAt); });
   EXPECT_EQ(Dims(slice), (std::vector<int32_t>{3, 2}));
   EXPECT_EQ(std::vector<double>(slice.data, slice.data + 6),
             (std::vector<double>{0, 1, 100, 101, 200, 201}));
 }
 
 TEST(RecordSlices, FailingChecks) {
-  struct Case {
-    const char* name;
-    void (*call)(void);
-    const char* condition;
-    const char* message;
-  } cases[] = {
+  const FailingCall cases[] = {
       {"array field of an empty record array",
        [] { RealRecordSliceArray(Records({0}, {}), arrayAt); }, "RealNrElements(a)>0",
        "Can only make record slices of non-empty arrays"},
@@ -412,12 +356,5 @@ TEST(RecordSlices, FailingChecks) {
       {"a record array without dimensions", [] { RealRecordSlice(MakeArray<RealValues>({}), 0); },
        "a.ndims>=1", "Can only make record slices of record arrays"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ExpectFailedCheck(GuardedCall([&] {
-                        MarkReset();
-                        c.call();
-                      }),
-                      c.condition, c.message);
-  }
+  ExpectEachFails(cases);
 }

@@ -24,29 +24,6 @@ const char integerMessage[] =
     "uninitialized variables.\nYou can increase the size of 'Integerbuffer' in "
     "velmar/source/matrixop.";
 
-IntegerArray Booleans(List<int32_t> dims, List<int32_t> values) {
-  IntegerArray a;
-  a.ndims = static_cast<int32_t>(dims.size);
-  a.dims = AllocateSizes(a.ndims);
-  for (int32_t k = 0; k < a.ndims; ++k) a.dims[k] = dims[static_cast<size_t>(k)];
-  a.data = AllocateIntegers(static_cast<int>(values.size));
-  for (size_t i = 0; i < values.size; ++i) a.data[i] = values[i];
-  return a;
-}
-
-template <class Array>
-auto Values(Array a) {
-  return std::vector<std::remove_pointer_t<decltype(a.data)>>(a.data, a.data + a.dims[0]);
-}
-
-template <class Body>
-void Guarded(Body body) {
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
-    body();
-  }));
-}
-
 }  // namespace
 
 TEST(RealRange, CountsALastStepMissedByRoundingAndMatchesBitForBit) {
@@ -73,7 +50,7 @@ TEST(RealRange, CountsALastStepMissedByRoundingAndMatchesBitForBit) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.start << ":" << c.stride << ":" << c.stop);
     RealArray r{};
-    Guarded([&] { r = RealRange(c.start, c.stop, c.stride); });
+    ExpectSucceeds([&] { r = RealRange(c.start, c.stop, c.stride); });
     ASSERT_EQ(r.ndims, 1);
     EXPECT_EQ(Values(r), c.expected);
   }
@@ -128,7 +105,7 @@ TEST(IntegerRange, StepsFromStartNotBeyondStop) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.start << ":" << c.stride << ":" << c.stop);
     IntegerArray r{};
-    Guarded([&] { r = IntegerRange(c.start, c.stop, c.stride); });
+    ExpectSucceeds([&] { r = IntegerRange(c.start, c.stop, c.stride); });
     ASSERT_EQ(r.ndims, 1);
     EXPECT_EQ(Values(r), c.expected);
   }
@@ -158,7 +135,7 @@ TEST(RealLinspace, EndsExactlyAtTheSecondValue) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x1 << ", " << c.x2 << ", " << c.n);
     RealArray r{};
-    Guarded([&] { r = RealLinspace(c.x1, c.x2, c.n); });
+    ExpectSucceeds([&] { r = RealLinspace(c.x1, c.x2, c.n); });
     ASSERT_EQ(r.ndims, 1);
     ASSERT_EQ(r.dims[0], c.n);
     EXPECT_EQ(r.data[c.n - 1], c.x2);
@@ -193,45 +170,45 @@ TEST(BooleanArrays, NotAndOrGiveZeroAndOne) {
   } cases[] = {
       {"not",
        [] {
-         return BooleanNot(Booleans({3}, {0, 1, 5}));
+         return BooleanNot(Integers({3}, {0, 1, 5}));
        },
        {1, 0, 0}},
       {"and",
        [] {
-         return BooleanAnd(Booleans({2}, {2, 0}), Booleans({2}, {3, 3}));
+         return BooleanAnd(Integers({2}, {2, 0}), Integers({2}, {3, 3}));
        },
        {1, 0}},
       {"and of negatives",
        [] {
-         return BooleanAnd(Booleans({2, 2}, {-1, 0, 7, 1}), Booleans({2, 2}, {-1, -1, 0, 1}));
+         return BooleanAnd(Integers({2, 2}, {-1, 0, 7, 1}), Integers({2, 2}, {-1, -1, 0, 1}));
        },
        {1, 0, 0, 1}},
       {"or",
        [] {
-         return BooleanOr(Booleans({2}, {0, 0}), Booleans({2}, {0, -1}));
+         return BooleanOr(Integers({2}, {0, 0}), Integers({2}, {0, -1}));
        },
        {0, 1}},
       {"or of 2x2",
        [] {
-         return BooleanOr(Booleans({2, 2}, {4, 0, 0, 0}), Booleans({2, 2}, {0, 0, 9, 1}));
+         return BooleanOr(Integers({2, 2}, {4, 0, 0, 0}), Integers({2, 2}, {0, 0, 9, 1}));
        },
        {1, 0, 1, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     IntegerArray r{};
-    Guarded([&] { r = c.make(); });
+    ExpectSucceeds([&] { r = c.make(); });
     EXPECT_EQ(std::vector<int32_t>(r.data, r.data + IntegerNrElements(r)), c.expected);
   }
   ExpectFailedCheck(GuardedCall([] {
                       MarkReset();
-                      BooleanAnd(Booleans({1, 2}, {1, 1}), Booleans({2}, {1, 1}));
+                      BooleanAnd(Integers({1, 2}, {1, 1}), Integers({2}, {1, 1}));
                     }),
                     "IntegerMatchingSizes(a,b)",
                     "and of arrays require arguments of matching size");
   ExpectFailedCheck(GuardedCall([] {
                       MarkReset();
-                      BooleanOr(Booleans({2}, {1, 1}), Booleans({3}, {1, 1, 1}));
+                      BooleanOr(Integers({2}, {1, 1}), Integers({3}, {1, 1, 1}));
                     }),
                     "IntegerMatchingSizes(a,b)", "or of arrays require arguments of matching size");
 }
@@ -255,10 +232,10 @@ TEST(IntegerWhenEdges, FiresOnRisingConditionsWhereAllowed) {
     int returned = -1;
     int indicator = 0;
     IntegerArray state{};
-    Guarded([&] {
-      IntegerArray cond = Booleans({static_cast<int32_t>(c.cond.size())}, c.cond);
-      IntegerArray eval = Booleans({static_cast<int32_t>(c.eval.size())}, c.eval);
-      state = Booleans({static_cast<int32_t>(c.state.size())}, c.state);
+    ExpectSucceeds([&] {
+      IntegerArray cond = Integers({static_cast<int32_t>(c.cond.size())}, c.cond);
+      IntegerArray eval = Integers({static_cast<int32_t>(c.eval.size())}, c.eval);
+      state = Integers({static_cast<int32_t>(c.state.size())}, c.state);
       returned = IntegerWhenEdges(cond, eval, state, c.edges, &indicator);
     });
     EXPECT_EQ(returned, c.returned);
@@ -275,10 +252,10 @@ TEST(IntegerWhenEdges, WithEvalAsStateEachElementFiresOncePerRise) {
   int fired[4] = {};
   int32_t states[4][2] = {};
   int indicator = 0;
-  Guarded([&] {
-    IntegerArray state = Booleans({2}, {1, 1});
+  ExpectSucceeds([&] {
+    IntegerArray state = Integers({2}, {1, 1});
     for (int call = 0; call < 4; ++call) {
-      IntegerArray cond = Booleans({2}, {conditions[call][0], conditions[call][1]});
+      IntegerArray cond = Integers({2}, {conditions[call][0], conditions[call][1]});
       fired[call] = IntegerWhenEdges(cond, state, state, 1, &indicator);
       states[call][0] = state.data[0];
       states[call][1] = state.data[1];
@@ -297,8 +274,8 @@ TEST(IntegerWhenEdges, RefusesMismatchedEvalAndShortState) {
   ExpectFailedCheck(GuardedCall([] {
                       MarkReset();
                       int indicator = 0;
-                      IntegerWhenEdges(Booleans({3}, {1, 1, 1}), Booleans({2}, {1, 1}),
-                                       Booleans({3}, {1, 1, 1}), 1, &indicator);
+                      IntegerWhenEdges(Integers({3}, {1, 1, 1}), Integers({2}, {1, 1}),
+                                       Integers({3}, {1, 1, 1}), 1, &indicator);
                     }),
                     "IntegerMatchingSizes(cond,eval)", "Internal error in array when.");
   // A state shorter than cond would be written beyond its end.
@@ -306,9 +283,9 @@ TEST(IntegerWhenEdges, RefusesMismatchedEvalAndShortState) {
   GuardedCallResult shortState = GuardedCall([&] {
     MarkReset();
     int indicator = 0;
-    IntegerArray state = Booleans({1}, {1});
+    IntegerArray state = Integers({1}, {1});
     state.data = guard;
-    IntegerWhenEdges(Booleans({2}, {0, 0}), Booleans({2}, {1, 1}), state, 1, &indicator);
+    IntegerWhenEdges(Integers({2}, {0, 0}), Integers({2}, {1, 1}), state, 1, &indicator);
   });
   ExpectFailedCheck(shortState, "IntegerNrElements(state)>=IntegerNrElements(cond)",
                     "Internal error in array when.");

@@ -55,13 +55,12 @@ TYPED_TEST(Reshape, SetAllAndFill) {
   Array set{};
   Array filled{};
   Array scalar{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     a = MakeArray<F>({2, 2});
     set = F::SetAll(a, F::Value(7));
     filled = F::Fill(F::Value(3), 3, 2, 1, 2);
     scalar = F::Fill(F::Value(4), 0);
-  }));
+  });
   EXPECT_EQ(set.data, a.data);
   EXPECT_EQ(set.dims, a.dims);
   EXPECT_EQ(Keys<F>(a, 4), (std::vector<int>{7, 7, 7, 7}));
@@ -73,39 +72,28 @@ TYPED_TEST(Reshape, SetAllAndFill) {
 
 TYPED_TEST(Reshape, FillArrayRepeatsTheArrayInEveryBlock) {
   using F = TypeParam;
-  using Array = typename F::Array;
-  struct Case {
-    const char* name;
-    Array (*make)(void);
-    Expected expected;
-  } cases[] = {
+  const BuildCase<F> cases[] = {
       {"vector into 3 rows",
        [] {
          return F::FillArray(MakeArray<F>({2}, {1, 2}), 1, 3);
        },
-       {{3, 2}, {1, 2, 1, 2, 1, 2}}},
+       {3, 2},
+       {1, 2, 1, 2, 1, 2}},
       {"matrix into 2x1 blocks",
        [] {
          return F::FillArray(MakeArray<F>({1, 2}, {5, 6}), 2, 2, 1);
        },
-       {{2, 1, 1, 2}, {5, 6, 5, 6}}},
+       {2, 1, 1, 2},
+       {5, 6, 5, 6}},
       {"k of 0 copies",
        [] {
          return F::FillArray(MakeArray<F>({3}, {4, 5, 6}), 0);
        },
-       {{3}, {4, 5, 6}}},
-      {"no blocks", [] { return F::FillArray(MakeArray<F>({2}), 1, 0); }, {{0, 2}, {}}},
+       {3},
+       {4, 5, 6}},
+      {"no blocks", [] { return F::FillArray(MakeArray<F>({2}), 1, 0); }, {0, 2}, {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Array a{};
-    ExpectNoFailure(GuardedCall([&] {
-      MarkReset();
-      a = c.make();
-    }));
-    EXPECT_EQ(Dims(a), c.expected.dims);
-    EXPECT_EQ(Keys<F>(a, F::NrElements(a)), c.expected.keys);
-  }
+  ExpectEachBuilds(cases);
 }
 
 TYPED_TEST(Reshape, ViewsAsScalarVectorAndMatrix) {
@@ -126,11 +114,10 @@ TYPED_TEST(Reshape, ViewsAsScalarVectorAndMatrix) {
     SCOPED_TRACE(c.name);
     Array a{};
     Array view{};
-    ExpectNoFailure(GuardedCall([&] {
-      MarkReset();
+    ExpectSucceeds([&] {
       a = MakeArray<F>(c.dims);
       view = c.matrix ? F::ToMatrix(a) : F::ToVector(a);
-    }));
+    });
     EXPECT_EQ(Dims(view), c.expected);
     EXPECT_EQ(view.data, a.data);
     if (a.ndims > 0) {  // a scalar's sizes take no slots to differ by
@@ -138,22 +125,14 @@ TYPED_TEST(Reshape, ViewsAsScalarVectorAndMatrix) {
     }
   }
   decltype(F::Value(0)) one{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
-    one = F::ToScalar(MakeArray<F>({1, 1, 1}, {9}));
-  }));
+  ExpectSucceeds([&] { one = F::ToScalar(MakeArray<F>({1, 1, 1}, {9})); });
   EXPECT_EQ(F::Key(one), 9);
 }
 
 TYPED_TEST(Reshape, ConversionsRefuseTheWrongShapes) {
   using F = TypeParam;
   const std::string p = F::prefix;
-  struct Case {
-    const char* name;
-    void (*call)(void);
-    std::string condition;
-    const char* message;
-  } cases[] = {
+  const FailingCall cases[] = {
       {"scalar of an empty array", [] { F::ToScalar(MakeArray<F>({0})); }, p + "NrElements(a)==1",
        "scalar requires exactly one element"},
       {"scalar of two elements", [] { F::ToScalar(MakeArray<F>({2})); }, p + "NrElements(a)==1",
@@ -181,14 +160,7 @@ TYPED_TEST(Reshape, ConversionsRefuseTheWrongShapes) {
        },
        "a.dims[0]==a.dims[1]", "symmetric requires square matrix"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ExpectFailedCheck(GuardedCall([&] {
-                        MarkReset();
-                        c.call();
-                      }),
-                      c.condition, c.message);
-  }
+  ExpectEachFails(cases);
 }
 
 TYPED_TEST(Reshape, TransposeExchangesTheFirstTwoDimensions) {
@@ -208,10 +180,7 @@ TYPED_TEST(Reshape, TransposeExchangesTheFirstTwoDimensions) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Array t{};
-    ExpectNoFailure(GuardedCall([&] {
-      MarkReset();
-      t = F::Transpose(MakeArray<F>(c.dims));
-    }));
+    ExpectSucceeds([&] { t = F::Transpose(MakeArray<F>(c.dims)); });
     EXPECT_EQ(Dims(t), c.expected.dims);
     EXPECT_EQ(Keys<F>(t, F::NrElements(t)), c.expected.keys);
   }
@@ -222,11 +191,10 @@ TYPED_TEST(Reshape, SymmetricMirrorsTheUpperTriangle) {
   using Array = typename F::Array;
   Array two{};
   Array three{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     two = F::Symmetric(MakeArray<F>({2, 2}, {1, 2, 3, 4}));
     three = F::Symmetric(MakeArray<F>({3, 3}));
-  }));
+  });
   EXPECT_EQ(Dims(two), (std::vector<int32_t>{2, 2}));
   EXPECT_EQ(Keys<F>(two, 4), (std::vector<int>{1, 2, 2, 4}));
   EXPECT_EQ(Keys<F>(three, 9), (std::vector<int>{0, 1, 2, 1, 4, 5, 2, 5, 8}));
@@ -238,12 +206,11 @@ TYPED_TEST(Reshape, ToColumnMajorReversesTheSubscripts) {
   Array m{};
   Array cube{};
   Array cubeSource{};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     m = F::ToColumnMajor(MakeArray<F>({2, 3}, {1, 2, 3, 4, 5, 6}));
     cubeSource = MakeArray<F>({2, 3, 4});
     cube = F::ToColumnMajor(cubeSource);
-  }));
+  });
   EXPECT_EQ(Dims(m), (std::vector<int32_t>{3, 2}));
   EXPECT_EQ(Keys<F>(m, 6), (std::vector<int>{1, 4, 2, 5, 3, 6}));
   ASSERT_EQ(Dims(cube), (std::vector<int32_t>{4, 3, 2}));
@@ -255,11 +222,10 @@ TYPED_TEST(Reshape, ToColumnMajorReversesTheSubscripts) {
   for (std::vector<int32_t> dims : {std::vector<int32_t>{}, std::vector<int32_t>{3}}) {
     Array a{};
     Array back{};
-    ExpectNoFailure(GuardedCall([&] {
-      MarkReset();
+    ExpectSucceeds([&] {
       a = MakeArray<F>(dims);
       back = F::ToColumnMajor(a);
-    }));
+    });
     EXPECT_EQ(back.ndims, a.ndims);
     EXPECT_EQ(back.dims, a.dims);
     EXPECT_EQ(back.data, a.data);
@@ -272,14 +238,13 @@ TEST(RecordArrays, SizesAndElements) {
   IntegerArray single{};
   RealArray element{};
   int sizes[3] = {};
-  ExpectNoFailure(GuardedCall([&] {
-    MarkReset();
+  ExpectSucceeds([&] {
     a = MakeArray<RealValues>({4, 5, 2});
     shrunk = RecordArrayShrinkSize(a);
     single = RecordArrayShrinkSize(MakeArray<RealValues>({3}));
     element = RecordArrayElement(2, 7, a);
     for (int i = 0; i < 3; ++i) sizes[i] = RecordArraySize(a, i + 1);
-  }));
+  });
   EXPECT_EQ(Dims(shrunk), (std::vector<int32_t>{2}));
   EXPECT_EQ(std::vector<int32_t>(shrunk.data, shrunk.data + 2), (std::vector<int32_t>{4, 5}));
   EXPECT_EQ(Dims(single), (std::vector<int32_t>{0}));
@@ -288,12 +253,7 @@ TEST(RecordArrays, SizesAndElements) {
   EXPECT_EQ(element.data, a.data + 14);
   EXPECT_EQ(std::vector<int>(sizes, sizes + 3), (std::vector<int>{4, 5, 2}));
 
-  struct Case {
-    const char* name;
-    void (*call)(void);
-    const char* condition;
-    const char* message;
-  } cases[] = {
+  const FailingCall cases[] = {
       {"shrink of a record without dimensions",
        [] { RecordArrayShrinkSize(MakeArray<RealValues>({})); }, "b.ndims>0 && b.dims[0]>0",
        "Error in record logic"},
@@ -308,12 +268,5 @@ TEST(RecordArrays, SizesAndElements) {
        },
        "(i>=1)&&(i<=a.ndims)", "Size must be between 1 and ndims of array"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ExpectFailedCheck(GuardedCall([&] {
-                        MarkReset();
-                        c.call();
-                      }),
-                      c.condition, c.message);
-  }
+  ExpectEachFails(cases);
 }
