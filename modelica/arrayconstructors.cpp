@@ -109,6 +109,8 @@ Array Cat(int k, int n, Array first, va_list more) {
   va_end(checks);
   res.dims[k - 1] = joined <= INT_MAX ? static_cast<int32_t>(joined) : -1;
   res = WithElements(res);
+  // An empty result may have huge sizes beside its size 0: nothing to copy.
+  if (Family<Array>::NrElements(res) == 0) return res;
 
   int64_t outer = 1;
   for (int32_t j = 0; j < k - 1; ++j) outer *= res.dims[j];

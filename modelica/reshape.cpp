@@ -25,6 +25,8 @@ Array FillArray(Array A, int k, va_list sizes) {
   CopyElements(res.dims + k, A.dims, A.ndims);
   res = WithElements(res);
   const int64_t lenA = Family<Array>::NrElements(A);
+  // An empty result may still have a huge number of empty blocks: nothing to visit.
+  if (lenA == 0) return res;
   const int64_t c = DimsNrElements(k, res.dims);
   for (int64_t j = 0; j < c; ++j) CopyElements(res.data + j * lenA, A.data, lenA);
   return res;
@@ -76,6 +78,7 @@ Array Transpose(Array a) {
   const int64_t rows = a.dims[0];
   const int64_t cols = a.dims[1];
   const int64_t count = DimsNrElements(a.ndims - 2, a.dims + 2);
+  if (count == 0) return res;  // the first two sizes may still be huge
   for (int64_t i = 0; i < cols; ++i)
     for (int64_t j = 0; j < rows; ++j)
       CopyElements(res.data + (i * rows + j) * count, a.data + (j * cols + i) * count, count);
@@ -121,7 +124,8 @@ Array ToColumnMajor(Array a) {
   if (a.ndims <= 1) return a;
   Array res = Family<Array>::NewLike(a);
   for (int32_t i = 0; i < a.ndims; ++i) res.dims[i] = a.dims[a.ndims - 1 - i];
-  ToColumnMajorStart(res, a);
+  // An empty array may have huge sizes before its size 0: nothing to visit.
+  if (Family<Array>::NrElements(res) > 0) ToColumnMajorStart(res, a);
   return res;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -357,4 +358,17 @@ TEST(RecordSlices, FailingChecks) {
        "a.ndims>=1", "Can only make record slices of record arrays"},
   };
   ExpectEachFails(cases);
+}
+
+TYPED_TEST(Constructors, CatOfEmptyArraysWithHugeSizesIsNotWalked) {
+  using F = TypeParam;
+  const BuildCase<F> cases[] = {
+      {"columns of INT_MAX x 0",
+       [] {
+         return F::Cat(2, 2, MakeArray<F>({INT_MAX, 0}), MakeArray<F>({INT_MAX, 0}));
+       },
+       {INT_MAX, 0},
+       {}},
+  };
+  ExpectEachBuilds(cases);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -269,4 +270,27 @@ TEST(RecordArrays, SizesAndElements) {
        "(i>=1)&&(i<=a.ndims)", "Size must be between 1 and ndims of array"},
   };
   ExpectEachFails(cases);
+}
+
+TYPED_TEST(Reshape, EmptyArraysWithHugeSizesAreNotWalked) {
+  using F = TypeParam;
+  const BuildCase<F> cases[] = {
+      {"transpose",
+       [] {
+         return F::Transpose(MakeArray<F>({100000, 100000, 0}));
+       },
+       {100000, 100000, 0},
+       {}},
+      {"column-major",
+       [] {
+         return F::ToColumnMajor(MakeArray<F>({0, INT_MAX}));
+       },
+       {INT_MAX, 0},
+       {}},
+      {"fill with an empty array",
+       [] { return F::FillArray(MakeArray<F>({0}), 1, INT_MAX); },
+       {INT_MAX, 0},
+       {}},
+  };
+  ExpectEachBuilds(cases);
 }
