@@ -31,7 +31,7 @@ IntegerArray SizeVector(Array a) {
 }
 
 template <class Array>
-void CopyElements(typename ArrayFamily<Array>::Element* to, Array from, int32_t n) {
+void CopyElements(typename Family<Array>::Element* to, Array from, int32_t n) {
   // memmove: source and target may share storage, also in part (arrays over C data).
   if (n > 0) memmove(to, from.data, sizeof(*to) * static_cast<size_t>(n));
 }
@@ -99,7 +99,7 @@ double* RealElementAddress(RealArray a, ...) {
 
 RealArray RealCopyData(RealArray a) {
   RealArray copy = a;
-  return CopyOf(a, WithFreshElements(copy));
+  return CopyOf(a, WithElements(copy));
 }
 
 void RealPrint(RealArray a) { PrintNumbers(a); }

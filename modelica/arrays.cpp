@@ -51,21 +51,6 @@ auto Elements(Lifetime lifetime, int n) {
   return lifetime == permanent ? Storage<Array>::Permanent(n) : Storage<Array>::Temporary(n);
 }
 
-// The element count of a shape, or unallocatable when a size is negative or the count does not
-// fit in an int32_t (in 32-bit arithmetic it could wrap to a small request).
-int AllocatableCount(int32_t ndims, const int32_t* dims) {
-  int64_t count = 1;
-  for (int32_t k = 0; k < ndims; ++k) {
-    if (dims[k] < 0) return unallocatable;
-    if (dims[k] == 0) count = 0;
-  }
-  for (int32_t k = 0; k < ndims && count != 0; ++k) {
-    count *= dims[k];
-    if (count > INT_MAX) return unallocatable;
-  }
-  return static_cast<int>(count);
-}
-
 template <class Array>
 Array DimsFromArgs(Lifetime lifetime, int32_t ndims, va_list sizes) {
   Array a;
@@ -78,7 +63,7 @@ Array DimsFromArgs(Lifetime lifetime, int32_t ndims, va_list sizes) {
 
 template <class Array>
 Array WithElements(Lifetime lifetime, Array a) {
-  a.data = Elements<Array>(lifetime, AllocatableCount(a.ndims, a.dims));
+  a.data = Elements<Array>(lifetime, ElementsToAllocate(a.ndims, a.dims));
   return a;
 }
 
@@ -124,6 +109,20 @@ int MatchingSizes(Array a, Array b) {
 }
 
 }  // namespace
+
+int ElementsToAllocate(int32_t ndims, const int32_t* dims) {
+  // In 32-bit arithmetic the count could wrap to a small request.
+  int64_t count = 1;
+  for (int32_t k = 0; k < ndims; ++k) {
+    if (dims[k] < 0) return unallocatable;
+    if (dims[k] == 0) count = 0;
+  }
+  for (int32_t k = 0; k < ndims && count != 0; ++k) {
+    count *= dims[k];
+    if (count > INT_MAX) return unallocatable;
+  }
+  return static_cast<int>(count);
+}
 
 int32_t DimsNrElements(int32_t ndims, const int32_t* dims) {
   // The product wraps as 32-bit arithmetic does; unsigned, so that wrapping is defined.
@@ -196,7 +195,3 @@ StringArray StringArrayToPermanent(StringArray a) {
 ARRAY_FAMILY(Real, RealArray)
 ARRAY_FAMILY(Integer, IntegerArray)
 ARRAY_FAMILY(String, StringArray)
-
-int AllocatableNrElements(int32_t ndims, const int32_t* dims) {
-  return AllocatableCount(ndims, dims);
-}

@@ -48,6 +48,10 @@ int32_t RealNrElements(RealArray a);
 int32_t IntegerNrElements(IntegerArray a);
 int32_t StringNrElements(StringArray a);
 
+// The number of elements to request from an allocator for a shape: its element count, or INT_MAX
+// (which no buffer grants) when a size is negative or the count does not fit in an int32_t.
+int ElementsToAllocate(int32_t ndims, const int32_t* dims);
+
 // 1 when a and b have the same ndims and equal sizes in every dimension (two arrays with the same
 // ndims of 0 or less match), else 0.
 int RealMatchingSizes(RealArray a, RealArray b);
@@ -107,10 +111,3 @@ StringArray StringDimsFromArgsNon(int32_t ndims, va_list sizes);
 // Replaces every element by StringToPermanent of it, in the element vector a and the result
 // share, and returns a.
 StringArray StringArrayToPermanent(StringArray a);
-
-// ---- Storage requests for new shapes -------------------------------------------------------
-
-// The element count to request for a new array of the given shape: its count, or a request no
-// buffer grants when a size is negative or the count does not fit in an int32_t, so that the
-// element allocator refuses the shape with its own texts.
-int AllocatableNrElements(int32_t ndims, const int32_t* dims);

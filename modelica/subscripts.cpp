@@ -136,7 +136,7 @@ Array Subscript(Array a, va_list list) {
   for (int32_t j = nargs; j < a.ndims; ++j) result.dims[d++] = a.dims[j];
   int64_t block = TrailingBlock(a.ndims, a.dims, nargs);
 
-  result = WithFreshElements(result);
+  result = WithElements(result);
   Get(result, 0, 0, a, 0, 0, block, table);
   return result;
 }
