@@ -1,6 +1,7 @@
 // Co-Simulation of the default scenario (10 s in steps of 1 ms) through fmi2DoStep, beside a
 // bare CVODE loop over the same two filter equations with the same settings and the same ten
-// root functions; and fmi2GetReal of a value already computed, beside reading a double. The
+// root functions; the same run with a state taken before every step, beside the run that takes
+// none; and fmi2GetReal of a value already computed, beside reading a double. The
 // ratios are printed after the runs.
 #include <benchmark/benchmark.h>
 #include <cvode/cvode.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "fmi2.h"
 #include "ratio_main.h"
@@ -44,13 +46,30 @@ fmi2Component defaultScenario() {
   return c;
 }
 
-void QuenzelDoStep(benchmark::State& state) {
+// What a host keeps before every step: nothing, the unit's state (taken into the same handle,
+// as a host does that may have to repeat any step), or a plain copy of as many bytes as the
+// state's image, which is the share of taking a state that copying its data costs.
+enum class Keep { nothing, state, bytes };
+
+constexpr size_t stateImageBytes = 882590;
+
+void doSteps(benchmark::State& state, Keep keep) {
+  static char source[stateImageBytes], copy[stateImageBytes];
   for (auto _ : state) {
     state.PauseTiming();
     fmi2Component c = defaultScenario();
+    fmi2FMUstate saved = nullptr;
     state.ResumeTiming();
     double t = 0.0;
     for (int i = 0; i < stepCount; ++i) {
+      if (keep == Keep::state && fmi2GetFMUstate(c, &saved) != fmi2OK) {
+        fprintf(stderr, "fmi2GetFMUstate failed at t = %g\n", t);
+        exit(1);
+      }
+      if (keep == Keep::bytes) {
+        memcpy(copy, source, sizeof copy);
+        benchmark::DoNotOptimize(copy);
+      }
       if (fmi2DoStep(c, t, stepSize, fmi2True) != fmi2OK) {
         fprintf(stderr, "fmi2DoStep failed at t = %g\n", t);
         exit(1);
@@ -61,13 +80,22 @@ void QuenzelDoStep(benchmark::State& state) {
     fmi2Real y = 0.0;
     fmi2GetReal(c, &outputY, 1, &y);
     benchmark::DoNotOptimize(y);
+    fmi2FreeFMUstate(c, &saved);
     fmi2Terminate(c);
     fmi2FreeInstance(c);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * stepCount);
 }
+
+void QuenzelDoStep(benchmark::State& state) { doSteps(state, Keep::nothing); }
 BENCHMARK(QuenzelDoStep)->Unit(benchmark::kMillisecond);
+
+void QuenzelDoStepTakingStates(benchmark::State& state) { doSteps(state, Keep::state); }
+BENCHMARK(QuenzelDoStepTakingStates)->Unit(benchmark::kMillisecond);
+
+void QuenzelDoStepCopyingStateBytes(benchmark::State& state) { doSteps(state, Keep::bytes); }
+BENCHMARK(QuenzelDoStepCopyingStateBytes)->Unit(benchmark::kMillisecond);
 
 // ---- The bare loop --------------------------------------------------------------------------
 
@@ -192,5 +220,8 @@ BENCHMARK(BareRead);
 }  // namespace
 
 int main(int argc, char** argv) {
-  return runWithRatios(argc, argv, {{"QuenzelDoStep", "BareCvode"}, {"QuenzelGetReal", "BareRead"}});
+  return runWithRatios(argc, argv, {{"QuenzelDoStep", "BareCvode"},
+                                     {"QuenzelDoStepTakingStates", "QuenzelDoStep"},
+                                     {"QuenzelDoStepTakingStates", "QuenzelDoStepCopyingStateBytes"},
+                                     {"QuenzelGetReal", "BareRead"}});
 }

@@ -42,6 +42,13 @@ fmi2Status fmiExitInitializationModeCS(ModelInstance* instance) {
   fmiLog(instance, fmi2OK, "%s...", name);
   fmi2Status status = fmiExitInitialization(instance, name, modeContinuousTime);
   if (status != fmi2OK) return status;
+  // Parameters and start values set during Initialization Mode have moved the states and
+  // possibly the time since the set-up: the first step integrates from what the
+  // initialisation produced.
+  if (instance->solverInts[solverIntInlineIntegration] == 0) {
+    if (integratorReInit(instance)) return fmiErrorExit(instance);
+    integratorRecordOutputs(instance);
+  }
   fmiLog(instance, fmi2OK, "%s completed", name);
   return fmi2OK;
 }

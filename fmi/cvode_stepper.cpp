@@ -107,6 +107,8 @@ int cvodeStepperAdvance(CVodeStepper* stepper, double tout, N_Vector yout, doubl
   }
 
   long stepsThisCall = 0;
+  double previous = 0.0;
+  CVodeGetCurrentTime(memory, &previous);
   for (;;) {
     if (stepper->maxSteps > 0 && stepsThisCall >= stepper->maxSteps) {
       // yout and tret already hold the last step's solution.
@@ -125,6 +127,20 @@ int cvodeStepperAdvance(CVodeStepper* stepper, double tout, N_Vector yout, doubl
     bool newStep = after != steps;
     steps = after;
     if (newStep) ++stepsThisCall;
+    // A step that left the time where it was with a next step size of 0 ("t + h = t" for
+    // good) would be repeated for ever. A tiny step that is not 0 may still grow; the step
+    // limit bounds that.
+    if (newStep && t == previous) {
+      double h = 0.0;
+      CVodeGetCurrentStep(memory, &h);
+      if (h == 0.0) {
+        *tret = t;
+        stepperReport(stepper, CV_ERR_FAILURE, "CVode", "At t = %lg, the step size is 0 and the time cannot advance.",
+                      t);
+        return CV_ERR_FAILURE;
+      }
+    }
+    previous = t;
 
     if (flag == CV_ROOT_RETURN) {
       stepper->cvodeAtRoot = 1;

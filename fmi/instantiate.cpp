@@ -235,6 +235,12 @@ fmi2Status fmiSetupExperiment(ModelInstance* instance, fmi2Boolean toleranceDefi
                               fmi2Real startTime, fmi2Boolean stopTimeDefined, fmi2Real stopTime) {
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameSetupExperiment];
+  // The tolerance is used whether or not it is declared defined; the stop time only when it is.
+  if (!fmiFiniteArgument(instance, name, "startTime", startTime) ||
+      (stopTimeDefined && !fmiFiniteArgument(instance, name, "stopTime", stopTime)) ||
+      !fmiFiniteArgument(instance, name, "tolerance", tolerance))
+    return fmi2Warning;
+  if (startTime != instance->time) integratorTimeMoved(instance);
   instance->startTime = startTime;
   instance->stopTimeDefined = stopTimeDefined;
   instance->stopTime = stopTime;

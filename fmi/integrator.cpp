@@ -186,8 +186,7 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   integrator->statistics.startClock = static_cast<float>(PlatformElapsedMilliseconds());
   // An output-derivative estimate before the first step sees an interval of 0, not the time
   // since 0.
-  memcpy(integrator->lastOutputs, instance->outputs, instance->ny * sizeof(double));
-  integrator->lastOutputTime = instance->time;
+  integratorRecordOutputs(instance);
   return 0;
 }
 
@@ -211,6 +210,13 @@ int integratorSetup(ModelInstance* instance, double tolerance) {
   return 1;
 }
 
+void integratorRecordOutputs(ModelInstance* instance) {
+  CoSimIntegrator* integrator = instance->integrator;
+  if (!integrator || !integrator->lastOutputs) return;
+  memcpy(integrator->lastOutputs, instance->outputs, instance->ny * sizeof(double));
+  integrator->lastOutputTime = instance->time;
+}
+
 // ---- Integration ---------------------------------------------------------------------------------
 
 namespace {
@@ -218,10 +224,9 @@ namespace {
 // Outputs before the integration call, for the output-derivative estimate. Like the getters,
 // the model is asked only when the outputs are not up to date (the step's own evaluation at its
 // start has usually computed them).
-void fetchOutputs(ModelInstance* instance, CoSimIntegrator* integrator) {
+void fetchOutputs(ModelInstance* instance) {
   if (instance->levelReached < 1 && fmiEvaluateModel(instance, 1, "fetching current output", nullptr) != 0) return;
-  memcpy(integrator->lastOutputs, instance->outputs, instance->ny * sizeof(double));
-  integrator->lastOutputTime = instance->time;
+  integratorRecordOutputs(instance);
 }
 
 // CVODE found tout too close to start from: an explicit initial step instead of its estimate.
@@ -256,7 +261,7 @@ int integratorIntegrate(ModelInstance* instance, double tout) {
   double tret = instance->time;
   for (;;) {
     CoSimIntegrator* integrator = instance->integrator;
-    fetchOutputs(instance, integrator);
+    fetchOutputs(instance);
     int flag = cvodeStepperAdvance(&integrator->cvode, tout, integrator->stateVector, &tret);
     if (flag == CV_TOO_CLOSE) {
       if (setInitialStep(instance, integrator, tout)) return 1;
@@ -286,6 +291,10 @@ int integratorRestart(ModelInstance* instance) {
   integrator->restartPending = 0;
   return checkSundialsFlag(cvodeStepperReInit(&integrator->cvode, instance->time, integrator->stateVector),
                            "CVodeReInit", instance);
+}
+
+void integratorTimeMoved(ModelInstance* instance) {
+  if (instance->integrator) instance->integrator->restartPending = 1;
 }
 
 int integratorReInit(ModelInstance* instance) {

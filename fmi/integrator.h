@@ -88,8 +88,15 @@ int integratorReInit(ModelInstance* instance);
 // restart to the statistics (a restore that booked them as rejected). 0; 1 refused.
 int integratorRestart(ModelInstance* instance);
 
+// The host moved the instance time (fmi2SetTime, fmi2SetupExperiment): CVODE is still where the
+// instance was, so the next step restarts it at the instance time and states first.
+void integratorTimeMoved(ModelInstance* instance);
+
 // The internal steps of the recorded restarts and those since the last one.
 int32_t integratorTotalSteps(ModelInstance* instance);
+
+// The instance's outputs and time become the base of the output-derivative estimate.
+void integratorRecordOutputs(ModelInstance* instance);
 
 // The host changed input `index`: it becomes the base of the input extrapolation.
 void integratorSetInputBase(ModelInstance* instance, int index);

@@ -78,11 +78,24 @@ int callbackEventIndicators(ModelInstance* instance, double* indicators, uint64_
                       instance->ni);
 }
 
+// Whether CVODE asks at a time and states the model can be evaluated at. Its estimate of the
+// first step overflows for integration stretches beyond about 1e150 and then probes at an
+// infinite time; evaluating there gives NaNs, and NaN root functions keep CVODE's root search
+// from ever ending. Refused instead, CVODE fails the call.
+bool finitePoint(double t, N_Vector y) {
+  if (!std::isfinite(t)) return false;
+  const double* x = N_VGetArrayPointer(y);
+  for (sunindextype i = 0, n = N_VGetLength(y); i < n; ++i)
+    if (!std::isfinite(x[i])) return false;
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
 
 int integratorRhs(double t, N_Vector y, N_Vector ydot, void* data) {
+  if (!finitePoint(t, y)) return 1;
   auto* instance = static_cast<ModelInstance*>(data);
   EvaluationFrame frame = enterFrame(instance, t, y);
   int result = callbackDerivatives(instance, N_VGetArrayPointer(ydot), static_cast<uint64_t>(N_VGetLength(ydot)));
@@ -94,6 +107,7 @@ int integratorRhs(double t, N_Vector y, N_Vector ydot, void* data) {
 }
 
 int integratorRootFunction(double t, N_Vector y, double* gout, void* data) {
+  if (!finitePoint(t, y)) return -1;
   auto* instance = static_cast<ModelInstance*>(data);
   EvaluationFrame frame = enterFrame(instance, t, y);
   int result = callbackEventIndicators(instance, gout, instance->ni);

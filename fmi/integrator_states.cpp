@@ -119,6 +119,10 @@ fmi2Status integratorSaveState(ModelInstance* instance, ModelInstance* state) {
     integratorFree(instance, state);
     return fmi2OK;
   }
+  // CVODE's history is not part of a state, so the run from a restored state starts afresh:
+  // taking the state restarts CVODE here too, so that the run after the get and every run after
+  // a set of it start from the same integrator condition and agree bit for bit.
+  if (instance->integrator->cvode.memory && integratorReInit(instance)) return fmiErrorExit(instance);
   if (integratorCopy(state, instance)) return fmiErrorExit(instance);
   // The state keeps the true total of internal steps, so that a restore restarts from it.
   state->integrator->statistics = instance->integrator->statistics;

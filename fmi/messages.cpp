@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -111,6 +112,12 @@ void fmiRuntimeMessage(const char* text, int flush, int level) {
     fmiPrintMessage(target, target->instanceName, status, "", "%s", doubled);
   else
     fmiAppendMessage(target, target->instanceName, status, "", "%s", doubled);
+}
+
+bool fmiFiniteArgument(ModelInstance* instance, const char* name, const char* argument, double value) {
+  if (std::isfinite(value)) return true;
+  fmiLog(instance, fmi2Warning, "%s: %s = %g is not a finite number", name, argument, value);
+  return false;
 }
 
 void fmiInstallRuntimeBridge(void) { SetRuntimeMessageBridge(fmiRuntimeMessage); }

@@ -31,6 +31,10 @@ void fmiPrintMessage(ModelInstance* instance, const char* name, fmi2Status statu
 void fmiLog(ModelInstance* instance, fmi2Status status, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Whether a time or tolerance the host hands over is finite; when not, logs "%s: %s = %g is not
+// a finite number" (the call's name, the argument's) at fmi2Warning.
+bool fmiFiniteArgument(ModelInstance* instance, const char* name, const char* argument, double value);
+
 // Appends the formatted text to the pending text, under the same logging filter. A text that
 // is empty, or does not fit in what remains below pendingTextLimit, discards the whole pending
 // text rather than being cut. name and category are not used.

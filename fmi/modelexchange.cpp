@@ -5,6 +5,7 @@
 
 #include "evaluate.h"
 #include "initialize.h"
+#include "integrator.h"
 #include "messages.h"
 #include "model.h"
 #include "modeldata.h"
@@ -37,6 +38,8 @@ fmi2Status fmiSetTime(ModelInstance* instance, double time) {
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameSetTime];
   if (!fmiModeAccepts(instance, callSetTime, name)) return fmi2Warning;
+  if (!fmiFiniteArgument(instance, name, "time", time)) return fmi2Warning;
+  if (time != instance->time) integratorTimeMoved(instance);
   fmiSetTimeUnchecked(instance, time);
   return fmi2OK;
 }
@@ -59,9 +62,6 @@ fmi2Status fmiTerminateME(ModelInstance* instance) {
 }
 
 namespace {
-
-// Values from this one up are no time event for the host.
-constexpr double noTimeEvent = 1e37;
 
 // The array calls use the smaller of the length given and the instance's count; a mismatch is
 // logged and turns the result into fmi2Warning.

@@ -12,6 +12,9 @@
 #include "fmi2.h"
 #include "instance.h"
 
+// Next-time-event values from this one up mean that no time event is pending.
+constexpr double noTimeEvent = 1e37;
+
 // Logs "%s..." and initialises; on success modeInitialization and "%s completed".
 fmi2Status fmiEnterInitializationModeME(ModelInstance* instance);
 // Ends the initialisation in modeEvent; the next event-mode model call starts a new event

@@ -27,10 +27,7 @@ bool inlineIntegration(const ModelInstance* instance) { return instance->solverI
 // fmi2OK to go on; any other status is the call's result.
 fmi2Status checkStep(ModelInstance* instance, const char* name, double point, double step, double* tEnd) {
   if (!fmiModeAccepts(instance, callDoStep, name)) return fmi2Warning;
-  if (!std::isfinite(point)) {
-    fmiLog(instance, fmi2Warning, "%s: currentCommunicationPoint = %g is not a finite number", name, point);
-    return fmi2Warning;
-  }
+  if (!fmiFiniteArgument(instance, name, "currentCommunicationPoint", point)) return fmi2Warning;
   if (!std::isfinite(step) || step < 0.0) {
     fmiLog(instance, fmi2Warning, "%s: communicationStepSize = %g must be finite and not negative", name, step);
     return fmi2Warning;
@@ -44,8 +41,9 @@ fmi2Status checkStep(ModelInstance* instance, const char* name, double point, do
     return fmi2Warning;
   }
   *tEnd = point + step;
-  // A step of size 0 only iterates events at the current time, wherever the stop time lies.
-  if (step == 0.0) return fmi2OK;
+  // A step of size 0, or one too small to move the time at all, only iterates events at the
+  // current time, wherever the stop time lies.
+  if (*tEnd == point) return fmi2OK;
   if (instance->stopTimeDefined && *tEnd - instance->stopTime > 0.0) {
     double excess = *tEnd - instance->stopTime;
     if (excess > 2.0 * communicationTolerance(instance->stopTime)) {
@@ -82,6 +80,9 @@ fmi2Status integrateTo(ModelInstance* instance, const char* name, double tEnd) {
   for (;;) {
     double t = instance->time;
     double nextEvent = instance->solverReals[solverRealNextTimeEvent];
+    // The model's "no time event" value (1e100) is no event at 1e100: a step that reaches it
+    // must not iterate there for ever.
+    if (nextEvent >= noTimeEvent) nextEvent = INFINITY;
     if (t >= tEnd && !(nextEvent == tEnd && !eventAtEnd)) return fmi2OK;
     if (nextEvent > t) {
       double target = nextEvent < tEnd ? nextEvent : tEnd;
@@ -129,7 +130,7 @@ fmi2Status fmiDoStep(ModelInstance* instance, double currentCommunicationPoint, 
   double tEnd = 0.0;
   fmi2Status status = checkStep(instance, name, currentCommunicationPoint, communicationStepSize, &tEnd);
   if (status != fmi2OK) return status;
-  if (communicationStepSize == 0.0) return fmiDoStepEventUpdate(instance);
+  if (tEnd == currentCommunicationPoint) return fmiDoStepEventUpdate(instance);
 
   if (instance->valuesChanged) {
     status = fmiDoStepEventUpdate(instance);

@@ -330,6 +330,24 @@ TEST(CVodeStepper, ToutBehindTheLastStepIsIllegalInput) {
   EXPECT_EQ(run.reports.back().message.rfind("Trouble interpolating at tout = 0.001.", 0), 0u);
 }
 
+// tout beyond t0 by less than any step size CVODE can represent: the call returns a failure.
+// CVODE fails the corrector of the ramp and the oscillator itself; the decay's step succeeds
+// with a step size of 0 that leaves the time where it is, which the stepper ends.
+TEST(CVodeStepper, AStretchBelowTheTimesResolutionFails) {
+  for (Ode ode : {Ode::decay, Ode::ramp, Ode::oscillator}) {
+    SCOPED_TRACE(static_cast<int>(ode));
+    Integration run(ode);
+    const Return r = stepperCall(run, 5e-324);
+    EXPECT_LT(r.flag, 0);
+    ASSERT_FALSE(run.reports.empty());
+    if (ode == Ode::decay) {
+      EXPECT_EQ(r.flag, CV_ERR_FAILURE);
+      EXPECT_EQ(run.reports.back().message, "At t = 0, the step size is 0 and the time cannot advance.");
+      EXPECT_EQ(r.t, 0.0);
+    }
+  }
+}
+
 TEST(CVodeStepper, NullMemoryIsReportedLikeCVODE) {
   CVodeStepper stepper;
   cvodeStepperAttach(&stepper, nullptr);
