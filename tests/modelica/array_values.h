@@ -65,8 +65,8 @@ typename Values::Array MakeArray(List<int32_t> dims, List<int> keys = {}) {
   typename Values::Array a;
   a.ndims = static_cast<int32_t>(dims.size);
   a.dims = AllocateSizes(a.ndims);
-  int32_t count = 1;
-  for (int32_t k = 0; k < a.ndims; ++k) count *= (a.dims[k] = dims[k]);
+  for (int32_t k = 0; k < a.ndims; ++k) a.dims[k] = dims[static_cast<size_t>(k)];
+  const int count = ElementsToAllocate(a.ndims, a.dims);
   a.data = Values::Allocate(count);
   for (int32_t i = 0; i < count; ++i)
     a.data[i] = Values::Value(keys.empty() ? i : keys[static_cast<size_t>(i)]);
