@@ -103,14 +103,6 @@ int GetBinNumeric(AmatReadFile* file, Amatrix* m, AmatType stored) {
   return 0;
 }
 
-int CharStorageError(const AmatReadFile* file, const Amatrix* m, int64_t size) {
-  amatSetMessage(
-      "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not possible to "
-      "allocate storage for\n%d characters.\n",
-      StringOrEmpty(m->name), m->nrow, m->ncol, StringOrEmpty(file->path), SaturatingInt(static_cast<double>(size)));
-  return 4;
-}
-
 int CharReadError(const AmatReadFile* file, const Amatrix* m) {
   amatSetMessage("Error reading data of text matrix \"%.40s(%d,%d)\" from file \"%.400s\":\n%.400s\n",
                  StringOrEmpty(m->name), m->nrow, m->ncol, StringOrEmpty(file->path), amatReadError(file->stream));
@@ -167,9 +159,9 @@ int GetBinChar(AmatReadFile* file, Amatrix* m, int trim) {
   int64_t width = precision == 5 ? 1 : 8;
   // The characters of the whole matrix (binNormal) or of one row (binTrans).
   int64_t block = file->transposed ? ncol + 1 : (nrow * ncol > 0 ? nrow * ncol : 1);
-  if (!amatFitsFile(file->stream, file->transposed ? ncol : nrow * ncol, width)) return CharStorageError(file, m, block);
+  if (!amatFitsFile(file->stream, file->transposed ? ncol : nrow * ncol, width)) return amatCharStorageError(file, m, block);
   unsigned char* chars = static_cast<unsigned char*>(malloc(static_cast<size_t>(block)));
-  if (!chars) return CharStorageError(file, m, block);
+  if (!chars) return amatCharStorageError(file, m, block);
   for (int64_t i = 0; i < nrow; ++i) rows[i] = nullptr;
   int result = 0;
   int64_t longest = 0;
@@ -185,7 +177,7 @@ int GetBinChar(AmatReadFile* file, Amatrix* m, int trim) {
       first = chars, stride = 1;
     }
     int64_t length = 0;
-    if (!MakeRow(first, stride, ncol, trim, &rows[i], &length)) result = CharStorageError(file, m, length + 1);
+    if (!MakeRow(first, stride, ncol, trim, &rows[i], &length)) result = amatCharStorageError(file, m, length + 1);
     if (length > longest) longest = length;
   }
   free(chars);

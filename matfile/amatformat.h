@@ -12,6 +12,8 @@
 bool amatFitsFile(FILE* stream, int64_t count, int64_t bytesPerElement);
 // The allocation message of a numeric matrix ("... %d numeric elements"), result 4.
 int amatNumericStorageError(const AmatReadFile* file, const Amatrix* matrix);
+// The allocation message of character data ("... %d characters"), result 4.
+int amatCharStorageError(const AmatReadFile* file, const Amatrix* matrix, int64_t size);
 // Allocates the storage of the delivered type for the header just read (the stored kind given):
 // 0, or 4 with the allocation message (also for sizes the file cannot hold) or a stop request.
 int amatPrepareStorage(AmatReadFile* file, Amatrix* matrix, AmatType storedType);

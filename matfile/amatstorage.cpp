@@ -24,6 +24,15 @@ int amatNumericStorageError(const AmatReadFile* file, const Amatrix* matrix) {
   return 4;
 }
 
+int amatCharStorageError(const AmatReadFile* file, const Amatrix* matrix, int64_t size) {
+  amatSetMessage(
+      "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not possible to "
+      "allocate storage for\n%d characters.\n",
+      StringOrEmpty(matrix->name), matrix->nrow, matrix->ncol, StringOrEmpty(file->path),
+      SaturatingInt(static_cast<double>(size)));
+  return 4;
+}
+
 int64_t amatRowEnd(const Amatrix* matrix) {
   return matrix->capacity >= 0 ? matrix->nrow : -static_cast<int64_t>(matrix->capacity) - 1;
 }

@@ -150,14 +150,6 @@ int HeaderReadError(const AmatReadFile* file, const char* reason) {
   return 4;
 }
 
-int CharStorageError(const AmatReadFile* file, const Amatrix* m, int64_t size) {
-  amatSetMessage(
-      "Error when reading text matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nsince it is not possible to "
-      "allocate storage for\n%d characters.\n",
-      StringOrEmpty(m->name), m->nrow, m->ncol, StringOrEmpty(file->path), SaturatingInt(static_cast<double>(size)));
-  return 4;
-}
-
 void ReleaseRows(char** rows, int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
     free(rows[i]);
@@ -280,7 +272,7 @@ int amatGetTextChar(AmatReadFile* file, Amatrix* m) {
   int64_t bufferSize = size - 2 <= limit ? size : limit + 2;
   if (bufferSize > INT32_MAX) bufferSize = INT32_MAX;
   char* buffer = static_cast<char*>(malloc(static_cast<size_t>(bufferSize)));
-  if (!buffer) return CharStorageError(file, m, size);
+  if (!buffer) return amatCharStorageError(file, m, size);
   for (int64_t i = 0; i < m->nrow; ++i) rows[i] = nullptr;
   int64_t longest = 0;
   for (int64_t i = 0; i < m->nrow; ++i) {
@@ -312,7 +304,7 @@ int amatGetTextChar(AmatReadFile* file, Amatrix* m) {
     buffer[out] = '\0';
     char* text = static_cast<char*>(malloc(out + 1));
     if (!text) {
-      CharStorageError(file, m, static_cast<int64_t>(out) + 1);
+      amatCharStorageError(file, m, static_cast<int64_t>(out) + 1);
       ReleaseRows(rows, i);
       free(buffer);
       return 4;

@@ -12,22 +12,7 @@
 
 namespace {
 
-std::string Hex(const std::vector<unsigned char>& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char b : bytes) text += {digits[b >> 4], digits[b & 15]};
-  return text;
-}
-
-int32_t ints[] = {1, -3, 2, 4};  // [[1, 2], [-3, 4]] column by column
-float reals[] = {1.5f, -2.0f, 0.25f};
-double doubles[] = {1, 3, 2, 4};  // [[1, 2], [3, 4]]
-float realRow0[] = {1, 2}, realRow1[] = {3, 4};
-float* realRows[] = {realRow0, realRow1};
-double doubleRow0[] = {1, 2, 3}, doubleRow1[] = {4, 5, 6};
-double* doubleRows[] = {doubleRow0, doubleRow1};
-char rowAb[] = "ab", rowAbcd[] = "abcd";
-char* charRows[] = {rowAb, rowAbcd};
+using namespace sample;
 
 struct WriteCase {
   const char* label;
@@ -243,9 +228,7 @@ TEST_P(BinaryMalformed, GivesTheResultAndMessage) {
   ReadRecord r(path, 1, 0);
   Amatrix m{};
   EXPECT_EQ(r.read(&m, voidMatrix), c.result);
-  std::string expected = c.message;
-  expected.replace(expected.find("%s"), 2, path);
-  EXPECT_EQ(std::string(amatMessage), expected);
+  EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
   EXPECT_EQ(m.data, nullptr);
   EXPECT_EQ(m.name, nullptr);
 }

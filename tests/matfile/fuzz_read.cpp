@@ -1,6 +1,6 @@
-// Fuzz target of the binary matrix reader: arbitrary bytes are read as a MAT-file, matrix after
-// matrix until a read fails, in both orientations and into each requested type; everything read
-// is released. Built by tools/fuzz.sh; with QUENZEL_FUZZ_SEEDS it is instead a program that writes
+// Fuzz target of the binary matrix reader: arbitrary bytes are read as a MAT-file with
+// amatGetMatrix, matrix after matrix until a read fails, in both orientations and into each
+// requested type; everything read is released. Built by tools/fuzz.sh; with QUENZEL_FUZZ_SEEDS it is instead a program that writes
 // valid files as the seed corpus into the directory it is given.
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,28 +9,19 @@
 
 #include "amat.h"
 #include "amatformat.h"
+#include "amatget.h"
+#include "amatput.h"
 
 #ifndef QUENZEL_FUZZ_SEEDS
 
 namespace {
 
-// One matrix in the requested type: 0 read, anything else ends the file.
+// One matrix in the requested type through the reading interface: 0 or 1 go on to the next.
 int ReadOne(AmatReadFile* file, AmatType type, int trim) {
-  Amatrix m;
-  amatInitMatrix(&m);
-  int result = amatGetBinHeader(file, &m, nullptr);
-  if (result != 0) return result;
-  AmatType stored = m.type;
-  bool numeric = stored != charMatrix;
-  if (type != voidMatrix && (type != charMatrix) == numeric) m.type = type;
-  if (m.nrow < 0 || m.ncol < 0 || static_cast<int64_t>(m.nrow) * m.ncol == 0) {
-    free(m.name);
-    return m.nrow < 0 || m.ncol < 0 ? 4 : 0;
-  }
-  result = amatPrepareStorage(file, &m, stored);
-  if (result == 0) result = amatGetBinData(file, &m, stored, trim);
+  Amatrix m{nullptr, 0, 0, type, nullptr, 0, 0};
+  int result = amatGetMatrix(file, &m, type == voidMatrix ? doubleMatrix : 0, nullptr, trim);
   amatFreeMatrix(&m);
-  return result;
+  return result <= 1 ? 0 : result;
 }
 
 }  // namespace

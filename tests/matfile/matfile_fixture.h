@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,33 @@ struct ReadRecord {
     return result;
   }
 };
+
+inline std::string Hex(const std::vector<unsigned char>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char b : bytes) text += {digits[b >> 4], digits[b & 15]};
+  return text;
+}
+
+// An expected message with "%s" standing for the file's path.
+inline std::string WithPath(const char* message, const std::string& path) {
+  std::string text = message;
+  text.replace(text.find("%s"), 2, path);
+  return text;
+}
+
+// Small matrices of every type, written by several tests.
+namespace sample {
+inline int32_t ints[] = {1, -3, 2, 4};  // [[1, 2], [-3, 4]] column by column
+inline float reals[] = {1.5f, -2.0f, 0.25f};
+inline double doubles[] = {1, 3, 2, 4};  // [[1, 2], [3, 4]]
+inline float realRow0[] = {1, 2}, realRow1[] = {3, 4};
+inline float* realRows[] = {realRow0, realRow1};
+inline double doubleRow0[] = {1, 2, 3}, doubleRow1[] = {4, 5, 6};
+inline double* doubleRows[] = {doubleRow0, doubleRow1};
+inline char rowAb[] = "ab", rowAbcd[] = "abcd";
+inline char* charRows[] = {rowAb, rowAbcd};
+}  // namespace sample
 
 inline std::vector<std::string> RowTexts(const Amatrix& m) {
   std::vector<std::string> rows;

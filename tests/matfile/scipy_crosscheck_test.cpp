@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "amatput.h"
 #include "matfile_fixture.h"
 
 namespace {
@@ -29,15 +30,7 @@ std::string Loaded(const std::string& path) {
   return output;
 }
 
-int32_t ints[] = {1, -3, 2, 4};
-float reals[] = {1.5f, -2.0f, 0.25f};
-double doubles[] = {1, 3, 2, 4};
-float realRow0[] = {1, 2}, realRow1[] = {3, 4};
-float* realRows[] = {realRow0, realRow1};
-double doubleRow0[] = {1, 2, 3}, doubleRow1[] = {4, 5, 6};
-double* doubleRows[] = {doubleRow0, doubleRow1};
-char rowAb[] = "ab", rowAbcd[] = "abcd";
-char* charRows[] = {rowAb, rowAbcd};
+using namespace sample;
 
 void WriteEveryType(const std::string& path, int bstruct) {
   WriteRecord w(path, 1, bstruct);
@@ -97,6 +90,30 @@ TEST(ScipyCrossCheck, WeReadWhatScipyWrites) {
   amatFreeMatrix(&m);
   EXPECT_EQ(r.read(&m, voidMatrix), 4);
   EXPECT_NE(std::string(amatMessage).find("Wrong precision flag (= 3) of numeric matrix \"h\""), std::string::npos);
+}
+
+TEST(ScipyCrossCheck, ReadsARowWiseMatrixAfterEveryRow) {
+  // Both element types: float rows as stored, float rows into a float64 matrix widened.
+  for (AmatType type : {realMatrix, doubleMatrix}) {
+    std::string path = TestPath(type == realMatrix ? "_real.mat" : "_double.mat");
+    AmatWriteFile f;
+    ASSERT_EQ(amatPutOpen(path.c_str(), 1, 1, "C", "1", nullptr, &f), 0);
+    ASSERT_EQ(amatPutRinit(&f, "R", 2, type), 0);
+    std::string kind = type == realMatrix ? "f4" : "f8";
+    for (int row = 0; row < 3; ++row) {
+      const float values[2] = {row + 0.5f, -static_cast<float>(row)};
+      ASSERT_EQ(amatPutRrow(&f, values), 0);
+      // Stored transposed: scipy sees 2 x rows, one column per row written.
+      std::string firsts, seconds;
+      for (int k = 0; k <= row; ++k) firsts += " " + std::to_string(k) + ".5", seconds += " -" + std::to_string(k) + ".0";
+      std::string loaded = Loaded(path);
+      EXPECT_EQ(loaded.substr(loaded.find("\nR ") + 1),
+                "R " + kind + " 2 " + std::to_string(row + 1) + firsts + seconds + "\n")
+          << "after row " << row;
+    }
+    ASSERT_EQ(amatPutRclose(&f), 0);
+    amatPutClose(&f);
+  }
 }
 
 }  // namespace

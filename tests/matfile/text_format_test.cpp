@@ -186,9 +186,7 @@ TEST_P(TextMalformed, GivesTheResultAndMessage) {
   ReadRecord r(path, 0, 0);
   Amatrix m{};
   EXPECT_EQ(r.read(&m, voidMatrix), c.result);
-  std::string expected = c.message;
-  expected.replace(expected.find("%s"), 2, path);
-  EXPECT_EQ(std::string(amatMessage), expected);
+  EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
   EXPECT_EQ(m.data, nullptr);
 }
 
