@@ -383,3 +383,44 @@ TEST(GrowingFile, ATextRowMatrixClosedWithoutRowsIsEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads that fail after their storage was allocated release all of it (the sanitizer build finds
+// any leak) and leave the caller's record as it was.
+TEST(GetMatrixFailure, ReleasesWhatTheReadAllocated) {
+  struct Case {
+    const char* text;
+    AmatType type;
+    int result;
+  } cases[] = {
+      {"#1\ndouble M(2,2)\n1 2 3\n", doubleRowMatrix, 4},
+      {"#1\ndouble M(2,2)\n1 2 3 x\n", doubleMatrix, 4},
+      {"#1\nchar S(3,2)\nab\ncd\n", charMatrix, 4},
+      {"#1\nint I(2,2)\n1 2 3 4\n", charMatrix, 2},
+  };
+  std::string path = TestPath(".txt");
+  for (const Case& c : cases) {
+    WriteFile(path, std::string(c.text));
+    AmatReadFile r;
+    ASSERT_EQ(amatGetOpen(path.c_str(), "NoClass", nullptr, &r), 0);
+    Amatrix m{nullptr, 0, 0, c.type, nullptr, 0, 0};
+    EXPECT_EQ(amatGetMatrix(&r, &m, 0, nullptr, 1), c.result) << c.text;
+    EXPECT_EQ(m.name, nullptr);
+    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.type, c.type);
+    amatGetClose(&r);
+  }
+}
+
+TEST(GetMatrixFailure, NullArguments) {
+  Amatrix m{};
+  EXPECT_EQ(amatGetMatrix(nullptr, &m, 0, nullptr, 1), 4);
+  EXPECT_STREQ(amatMessage, "Unexpected null-pointer");
+  AmatReadFile r{};
+  EXPECT_EQ(amatGetNext(&r, nullptr), 4);
+  amatGetClose(&r);
+  amatGetClose(nullptr);
+}
+
+}  // namespace
