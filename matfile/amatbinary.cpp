@@ -424,7 +424,12 @@ int amatPutBinChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t 
 
 int amatPutRdimsBin(AmatWriteFile* file) {
   FILE* s = file->stream;
-  long end = ftell(s);
+  // The end of the file follows from the header (one system call per row fewer than asking the
+  // stream): the row-wise matrix is the last thing in the file.
+  const int32_t* h = file->header;
+  int64_t elementBytes = h[0] == 0 ? 8 : 4;
+  int64_t endOffset = file->rowHeaderPos + 20 + h[4] + static_cast<int64_t>(h[1]) * h[2] * elementBytes;
+  long end = static_cast<long>(endOffset);
   bool ok = end >= 0 && fseek(s, static_cast<long>(file->rowHeaderPos), SEEK_SET) == 0 &&
             WriteBytes(s, file->header, sizeof file->header);
   ok = end >= 0 && fseek(s, end, SEEK_SET) == 0 && ok;
