@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make clang libclang-rt-14-dev libsundials-dev liblapack-dev libblas-dev
           uthash-dev libgtest-dev libgmock-dev libbenchmark-dev libtinyxml2-dev libxml2-utils
-          locales zip unzip binutils)
+          locales zip unzip binutils python3-scipy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,81 @@
+// The two file formats underneath the reading and writing interfaces: the MAT-file version 4
+// binary matrices and the "#1" text format. Private to the library.
+#pragma once
+
+#include <stdint.h>
+
+#include "amat.h"
+
+// ---- Sizes from files ------------------------------------------------------------------------
+// Whether count elements of the given width can still be in the file: sizes come from headers
+// that may be damaged or hostile, so nothing larger than what the file holds is ever allocated.
+bool amatFitsFile(FILE* stream, int64_t count, int64_t bytesPerElement);
+// The allocation message of a numeric matrix ("... %d numeric elements"), result 4.
+int amatNumericStorageError(const AmatReadFile* file, const Amatrix* matrix);
+// The allocation message of character data ("... %d characters"), result 4.
+int amatCharStorageError(const AmatReadFile* file, const Amatrix* matrix, int64_t size);
+// Allocates the storage of the delivered type for the header just read (the stored kind given):
+// 0, or 4 with the allocation message (also for sizes the file cannot hold) or a stop request.
+int amatPrepareStorage(AmatReadFile* file, Amatrix* matrix, AmatType storedType);
+// Element count and the row slot used by the row-by-row readers.
+int64_t amatRowEnd(const Amatrix* matrix);
+int64_t amatRowSlot(const Amatrix* matrix, int64_t row);
+// Stores value at (row, column) of the storage of matrix->type, converted to that type.
+void amatStoreValue(const Amatrix* matrix, int64_t row, int64_t column, double value);
+
+// Element (i, j) of a matrix being written: column-major storage or row pointers.
+template <typename T>
+struct amatColumns {
+  const T* data;
+  int32_t nrow;
+  T at(int64_t i, int64_t j) const { return data[i + j * nrow]; }
+};
+template <typename T>
+struct amatRows {
+  T* const* rows;
+  T at(int64_t i, int64_t j) const { return rows[i][j]; }
+};
+
+// ---- Binary ----------------------------------------------------------------------------------
+// Reads a header into current (nrow, ncol, the stored kind as type: integerMatrix, realMatrix,
+// doubleMatrix or charMatrix) and the precision digit into file->pendingPrecision. Without a
+// preset name current->name receives the stored name (heap); with one the stored name must equal
+// it. 0, 2 (other name), 3 (end of file), 4.
+int amatGetBinHeader(AmatReadFile* file, Amatrix* current, const char* presetName);
+// Reads the data of the header just read into matrix (its delivered type and prepared storage).
+int amatGetBinData(AmatReadFile* file, Amatrix* matrix, AmatType storedType, int trim);
+
+int amatPutBinInteger(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const int32_t* data);
+int amatPutBinReal(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const float* data);
+int amatPutBinDouble(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const double* data);
+int amatPutBinRealRow(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, float* const* rows);
+int amatPutBinDoubleRow(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, double* const* rows);
+int amatPutBinChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, char* const* rows, char pad);
+// Writes file->header at file->rowHeaderPos and returns to the end: 0, or 1 with the row-wise
+// message.
+int amatPutRdimsBin(AmatWriteFile* file);
+
+// ---- Text "#1" -------------------------------------------------------------------------------
+// Skips white space and "#" comment lines: 0, 3 at the end of the file, 4 on a read error.
+int amatSkipComments(AmatReadFile* file);
+// Reads a declaration; current and the preset name as for amatGetBinHeader.
+int amatGetTextHeader(AmatReadFile* file, Amatrix* current, const char* presetName);
+int amatGetTextNumeric(AmatReadFile* file, Amatrix* matrix);
+int amatGetTextChar(AmatReadFile* file, Amatrix* matrix);
+
+// Row names (one text per row, or null) are written after each row's values: with
+// nameColumn > 0 as a comment, otherwise directly.
+int amatPutTextInteger(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const int32_t* data,
+                       const char* comment, char* const* rowNames, int32_t nameColumn);
+int amatPutTextReal(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const float* data,
+                    const char* comment, char* const* rowNames, int32_t nameColumn);
+int amatPutTextRealRow(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, float* const* rows,
+                       const char* comment, char* const* rowNames, int32_t nameColumn);
+int amatPutTextDouble(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const double* data,
+                      const char* comment, char* const* rowNames, int32_t nameColumn);
+int amatPutTextDoubleRow(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, double* const* rows,
+                         const char* comment, char* const* rowNames, int32_t nameColumn);
+int amatPutTextChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, char* const* rows,
+                    const char* comment);
+// The longest name the text reader accepts.
+enum { amatTextNameLimit = 100 };
