@@ -78,18 +78,26 @@ double HeldValue(int64_t at) {
 }
 
 // The held numeric matrix into the row-major elements of a nrow x ncol result.
-void CopyHeld(double* data) {
+template <class T>
+void CopyHeld(T* data) {
   const int64_t nrow = heldMatrix.nrow, ncol = heldMatrix.ncol;
   if (HeldCount() == 0) return;
   for (int64_t i = 0; i < nrow; ++i)
-    for (int64_t j = 0; j < ncol; ++j) data[i * ncol + j] = HeldValue(i + j * nrow);
+    for (int64_t j = 0; j < ncol; ++j) data[i * ncol + j] = static_cast<T>(HeldValue(i + j * nrow));
 }
 
-int32_t* HeldSizes() {
-  int32_t* dims = AllocateSizes(2);
-  dims[0] = heldMatrix.nrow;
-  dims[1] = heldMatrix.ncol;
-  return dims;
+// The held matrix as a new array of its size, a matrix or (ndims 1) a vector.
+template <class Array, class T>
+Array HeldArray(int ndims, T* (*allocate)(int), Array (*toVector)(Array)) {
+  Array res;
+  res.ndims = 2;
+  res.dims = AllocateSizes(2);
+  res.dims[0] = heldMatrix.nrow;
+  res.dims[1] = heldMatrix.ncol;
+  res.data = allocate(ElementsToAllocate(2, res.dims));
+  CopyHeld(res.data);
+  ReleaseHeld();
+  return ndims == 1 ? toVector(res) : res;
 }
 
 // A copy of text in the string area. When the area is full, the open file and the held matrix
@@ -324,13 +332,7 @@ RealArray RealMatRead(const char* fileName, const char* matrixName, int ndims) {
                   "Current version can only read scalars, vectors, and matrices");
   FindMatrix(fileName, matrixName, false);
   CheckNumeric();
-  RealArray res;
-  res.ndims = 2;
-  res.dims = HeldSizes();
-  res.data = AllocateReals(ElementsToAllocate(2, res.dims));
-  CopyHeld(res.data);
-  ReleaseHeld();
-  return ndims == 1 ? RealToVector(res) : res;
+  return HeldArray(ndims, AllocateReals, RealToVector);
 }
 
 double RealMatReadScalar(const char* fileName, const char* matrixName) {
@@ -342,17 +344,7 @@ IntegerArray IntegerMatRead(const char* fileName, const char* matrixName, int nd
                   "Current version can only read scalars, vectors, and matrices");
   FindMatrix(fileName, matrixName, false);
   Check(heldMatrix.type == integerMatrix, "amatrix.type==integerMatrix", "Integer matrix required");
-  IntegerArray res;
-  res.ndims = 2;
-  res.dims = HeldSizes();
-  res.data = AllocateIntegers(ElementsToAllocate(2, res.dims));
-  const int64_t nrow = heldMatrix.nrow, ncol = heldMatrix.ncol;
-  const int32_t* stored = static_cast<const int32_t*>(heldMatrix.data);
-  if (HeldCount() > 0)
-    for (int64_t i = 0; i < nrow; ++i)
-      for (int64_t j = 0; j < ncol; ++j) res.data[i * ncol + j] = stored[i + j * nrow];
-  ReleaseHeld();
-  return ndims == 1 ? IntegerToVector(res) : res;
+  return HeldArray(ndims, AllocateIntegers, IntegerToVector);
 }
 
 int IntegerMatReadScalar(const char* fileName, const char* matrixName) {

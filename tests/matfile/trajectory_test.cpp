@@ -43,6 +43,14 @@ void FillSignals(AtrajObject* traj) {
   for (int32_t i = 1; i < traj->nData; ++i) traj->dataMatrices[i].ncol = 2;
 }
 
+// A trajectory of nData realMatrix data matrices with the signals above.
+AtrajObject Filled(int32_t nData) {
+  AtrajObject traj;
+  EXPECT_EQ(atrajInit(&traj, nData, 0), 0) << amatMessage;
+  FillSignals(&traj);
+  return traj;
+}
+
 // The matrices of a file as our reader sees them: "name rows x cols" each.
 std::vector<std::string> Matrices(const std::string& path) {
   AmatReadFile file;
@@ -131,9 +139,7 @@ TEST(TrajectoryRecord, InitAndResizeRefuseBadArgumentsWithTheirMessages) {
 }
 
 TEST(TrajectoryRecord, FreeReleasesDescriptionAndEvaluationBuffers) {
-  AtrajObject traj;
-  ASSERT_EQ(atrajInit(&traj, 1, 0), 0);
-  FillSignals(&traj);
+  AtrajObject traj = Filled(1);
   traj.description = amatCopyText("a run");
   traj.evaluation = static_cast<AtrajEvaluation*>(malloc(sizeof(AtrajEvaluation)));
   traj.evaluation->buffer1 = malloc(16);
@@ -145,9 +151,7 @@ TEST(TrajectoryRecord, FreeReleasesDescriptionAndEvaluationBuffers) {
 
 TEST(TrajectoryFile, StreamsOneDataMatrixRowByRowAndReleasesTheWrittenData) {
   std::string path = TestPath(".mat");
-  AtrajObject traj;
-  ASSERT_EQ(atrajInit(&traj, 2, 0), 0);
-  FillSignals(&traj);
+  AtrajObject traj = Filled(2);
   AmatWriteFile file;
   ASSERT_EQ(atrajPutOpen(path.c_str(), &traj, 1, 1, &file), 0) << amatMessage;
   float rows[3][2] = {{0, 5}, {0.5f, 5.5f}, {1, 6}};
@@ -189,9 +193,7 @@ TEST(TrajectoryFile, WritesEveryDataMatrixAndClosesWithoutAStreamedMatrix) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rowIndex);
     std::string path = TestPath(("_" + std::to_string(c.rowIndex) + ".mat").c_str());
-    AtrajObject traj;
-    ASSERT_EQ(atrajInit(&traj, 2, 0), 0);
-    FillSignals(&traj);
+    AtrajObject traj = Filled(2);
     traj.description = amatCopyText("run 1");
     AmatWriteFile file;
     ASSERT_EQ(atrajPutOpen(path.c_str(), &traj, c.rowIndex, 1, &file), 0) << amatMessage;
@@ -215,9 +217,7 @@ TEST(TrajectoryFile, WritesEveryDataMatrixAndClosesWithoutAStreamedMatrix) {
 
 TEST(TrajectoryFile, TextFileCommentsDataInfoAndNamesItsRows) {
   std::string path = TestPath(".txt");
-  AtrajObject traj;
-  ASSERT_EQ(atrajInit(&traj, 1, 0), 0);
-  FillSignals(&traj);
+  AtrajObject traj = Filled(1);
   AmatWriteFile file;
   ASSERT_EQ(atrajPutOpen(path.c_str(), &traj, -1, 0, &file), 0) << amatMessage;
   atrajFree(&traj);
@@ -252,9 +252,7 @@ TEST(TrajectoryFile, TextFileCommentsDataInfoAndNamesItsRows) {
 
 TEST(TrajectoryFile, FailuresLeaveNoOpenFile) {
   std::string path = TestPath(".mat");
-  AtrajObject traj;
-  ASSERT_EQ(atrajInit(&traj, 2, 0), 0);
-  FillSignals(&traj);
+  AtrajObject traj = Filled(2);
   AmatWriteFile file;
 
   EXPECT_EQ(atrajPutOpen(path.c_str(), nullptr, 1, 1, &file), 1);

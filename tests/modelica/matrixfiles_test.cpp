@@ -45,23 +45,11 @@ char nameE[] = "E", nameA[] = "A", nameB[] = "B", nameV[] = "V", nameI[] = "I", 
 void WriteSampleFile(const std::string& path, int format) {
   AmatWriteFile file;
   ASSERT_EQ(amatPutOpen(path.c_str(), format, 0, nullptr, nullptr, nullptr, &file), 0) << amatMessage;
-  Amatrix m;
-  amatSetMatrix(nameE, 0, 0, doubleMatrix, nullptr, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0) << amatMessage;
-  amatSetMatrix(nameA, 2, 3, realMatrix, realA, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
-  amatSetMatrix(nameB, 2, 2, integerMatrix, intB, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
-  amatSetMatrix(nameV, 1, 3, integerMatrix, intV, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
-  amatSetMatrix(nameI, 1, 1, integerMatrix, intI, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
-  amatSetMatrix(nameD, 1, 1, doubleMatrix, doubleD, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
-  amatSetMatrix(nameS, 2, 4, charMatrix, rowsS, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
-  amatSetMatrix(nameT, 1, 3, charMatrix, rowsT, &m);
-  ASSERT_EQ(amatPutMatrix(&file, m), 0);
+  Amatrix matrices[] = {{nameE, 0, 0, doubleMatrix, nullptr, 0, 0},  {nameA, 2, 3, realMatrix, realA, 0, 0},
+                        {nameB, 2, 2, integerMatrix, intB, 0, 0},    {nameV, 1, 3, integerMatrix, intV, 0, 0},
+                        {nameI, 1, 1, integerMatrix, intI, 0, 0},    {nameD, 1, 1, doubleMatrix, doubleD, 0, 0},
+                        {nameS, 2, 4, charMatrix, rowsS, 0, 0},      {nameT, 1, 3, charMatrix, rowsT, 0, 0}};
+  for (const Amatrix& m : matrices) ASSERT_EQ(amatPutMatrix(&file, m), 0) << amatMessage;
   ASSERT_EQ(amatPutCloseChecked(&file), 0);
 }
 
