@@ -47,6 +47,13 @@ void amatSetMessage(const char* format, ...) {
   va_end(arguments);
 }
 
+char* amatCopyText(const char* text) {
+  size_t length = strlen(text);
+  char* copy = static_cast<char*>(malloc(length + 1));
+  if (copy) memcpy(copy, text, length + 1);
+  return copy;
+}
+
 const char* amatTypeWord(AmatType type) {
   switch (type) {
     case integerMatrix: return "integer";

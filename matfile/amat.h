@@ -79,6 +79,8 @@ void amatFreeRows(void** rows, int32_t count);
 // ---- Shared by the library's own files -------------------------------------------------------
 // Formats into amatMessage, bounded, in the "C" locale.
 void amatSetMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A heap copy of the text, or null when storage is missing.
+char* amatCopyText(const char* text);
 // "integer", "real", "double", "char" or "unknown".
 const char* amatTypeWord(AmatType type);
 // "voidMatrix" ... "doubleRowMatrix" or "unknown".

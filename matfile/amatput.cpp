@@ -13,13 +13,6 @@ int NullPointer() {
   return 4;
 }
 
-char* Copy(const char* text) {
-  size_t length = strlen(text);
-  char* copy = static_cast<char*>(malloc(length + 1));
-  if (copy) memcpy(copy, text, length + 1);
-  return copy;
-}
-
 int RowWiseError(const AmatWriteFile* file, const char* name) {
   amatSetMessage("Error when writing matrix \"%.400s\" row-wise to file \"%.400s\":\n%.400s\n", StringOrEmpty(name),
                  StringOrEmpty(file->path), amatSystemError());
@@ -62,7 +55,7 @@ int amatPutOpen(const char* fileName, int32_t format, int32_t bstruct, const cha
       return 1;
     }
     file->ownsStream = 1;
-    file->path = Copy(fileName);
+    file->path = amatCopyText(fileName);
     if (!file->path) {
       amatSetMessage(
           "Not possible to allocate enough storage in order to open\nfile \"%.400s\" for writing of matrices:\n"
@@ -219,7 +212,7 @@ int amatPutRinit(AmatWriteFile* file, const char* name, int32_t ncol, AmatType t
     return 1;
   }
   if (file->format != 0 && file->format != 1) return FormatError(file, name);
-  char* copy = Copy(name);
+  char* copy = amatCopyText(name);
   if (!copy) {
     amatSetMessage(
         "Not possible to allocate enough storage in order to open\nfile \"%.400s\" for writing of matrix "

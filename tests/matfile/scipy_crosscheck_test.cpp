@@ -1,6 +1,5 @@
-// Cross-check with an independent MAT-file implementation: scipy.io.loadmat of Debian's own
-// /usr/bin/python3 reads the files we write, and we read a file scipy.io.savemat writes. The test
-// command installs python3-scipy, so a missing SciPy fails these tests.
+// Cross-check with an independent MAT-file implementation: scipy.io.loadmat reads the files we
+// write, and we read a file scipy.io.savemat writes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,25 +9,9 @@
 
 #include "amatput.h"
 #include "matfile_fixture.h"
+#include "scipy_check.h"
 
 namespace {
-
-// Runs the check script; its standard output, and whether it exited with 0.
-bool RunScript(const char* command, const std::string& path, std::string* output) {
-  std::string line = std::string("/usr/bin/python3 ") + QUENZEL_SCIPY_CHECK + " " + command + " '" + path + "'";
-  FILE* pipe = popen(line.c_str(), "r");
-  if (!pipe) return false;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
-  return pclose(pipe) == 0;
-}
-
-std::string Loaded(const std::string& path) {
-  std::string output;
-  EXPECT_TRUE(RunScript("load", path, &output)) << "scipy could not read " << path << ":\n" << output;
-  return output;
-}
 
 using namespace sample;
 
@@ -48,14 +31,14 @@ TEST(ScipyCrossCheck, ReadsEveryTypeWeWriteInBothOrientations) {
   WriteEveryType(trans, 1);
   // Values row by row. A binNormal character row shorter than the longest ends with a NUL and
   // pads; a transposed file is seen by any other reader as the transposed matrices.
-  EXPECT_EQ(Loaded(normal),
+  EXPECT_EQ(ScipyLoaded(normal),
             "D f8 2 2 1.0 2.0 3.0 4.0\n"
             "I i4 2 2 1.0 2.0 -3.0 4.0\n"
             "R f4 1 3 1.5 -2.0 0.25\n"
             "S U4 2 4 97 98 0 32 97 98 99 100\n"
             "W f4 2 2 1.0 2.0 3.0 4.0\n"
             "X f8 2 3 1.0 2.0 3.0 4.0 5.0 6.0\n");
-  EXPECT_EQ(Loaded(trans),
+  EXPECT_EQ(ScipyLoaded(trans),
             "D f8 2 2 1.0 3.0 2.0 4.0\n"
             "I i4 2 2 1.0 -3.0 2.0 4.0\n"
             "R f4 3 1 1.5 -2.0 0.25\n"
@@ -66,7 +49,7 @@ TEST(ScipyCrossCheck, ReadsEveryTypeWeWriteInBothOrientations) {
 
 TEST(ScipyCrossCheck, WeReadWhatScipyWrites) {
   std::string path = TestPath(".mat"), output;
-  ASSERT_TRUE(RunScript("save", path, &output)) << output;
+  ASSERT_TRUE(RunScipyCheck("save", path, &output)) << output;
   ReadRecord r(path, 1, 0);
   Amatrix m{};
   // Matrices in the order scipy wrote them: d, f, i, s, then an int16 one we do not read.
@@ -106,7 +89,7 @@ TEST(ScipyCrossCheck, ReadsARowWiseMatrixAfterEveryRow) {
       // Stored transposed: scipy sees 2 x rows, one column per row written.
       std::string firsts, seconds;
       for (int k = 0; k <= row; ++k) firsts += " " + std::to_string(k) + ".5", seconds += " -" + std::to_string(k) + ".0";
-      std::string loaded = Loaded(path);
+      std::string loaded = ScipyLoaded(path);
       EXPECT_EQ(loaded.substr(loaded.find("\nR ") + 1),
                 "R " + kind + " 2 " + std::to_string(row + 1) + firsts + seconds + "\n")
           << "after row " << row;
