@@ -184,6 +184,14 @@ TEST_F(TextFiles, FailuresEndTheEvaluationWithTheirTexts) {
   ASSERT_TRUE(noRoom.jumped);
   EXPECT_EQ(noRoom.texts()[1].rfind("Error when reading line 1 from file\n\"" + big + "\":\n", 0), 0u);
   EXPECT_EQ(ReadLineGuarded(big, 2).line, "second");
+  GuardedCallResult wholeNoRoom = GuardedCall([] {
+    MarkReset();
+    const char* lines[2] = {};
+    ModelicaInternal_readFile(big.c_str(), lines, 2);
+  });
+  ASSERT_TRUE(wholeNoRoom.jumped);
+  EXPECT_EQ(wholeNoRoom.texts()[1], "Not enough memory to allocate string for reading line 1 from file\n\"" +
+                                        big + "\".\n(this file contains 2 lines)\n");
   modelDataTemplate.status = 0;
 }
 
