@@ -195,6 +195,28 @@ TEST_F(TextFiles, FailuresEndTheEvaluationWithTheirTexts) {
   modelDataTemplate.status = 0;
 }
 
+TEST_F(TextFiles, StoringReplacesTheCachedStreamAndKeepsOneStoredTwice) {
+  static std::string file;
+  file = File("r.txt", "1\n2\n3\n4\n");
+  static long offsets[2];
+  GuardedCallResult call = GuardedCall([] {
+    FILE* first = FileCacheOpen(file.c_str(), 1);
+    FILE* second = FileCacheOpen(file.c_str(), 2);  // nothing cached yet: a stream of its own
+    FileCacheStore(first, file.c_str(), 1);
+    FileCacheStore(second, file.c_str(), 2);  // first is closed, second cached
+    FileCacheStore(second, file.c_str(), 2);  // the same stream again: kept open
+    FILE* s = FileCacheOpen(file.c_str(), 3);
+    offsets[0] = ftell(s);
+    FileCacheStore(s, file.c_str(), 3);
+    s = FileCacheOpen(file.c_str(), 3);
+    offsets[1] = ftell(s);
+    FileCacheStore(s, file.c_str(), 3);
+  });
+  ExpectNoFailure(call);
+  EXPECT_EQ(offsets[0], 6);
+  EXPECT_EQ(offsets[1], 6);
+}
+
 TEST_F(TextFiles, DeletingTheLockAtUnloadClosesEveryCachedStream) {
   static std::string file;
   file = File("u.txt", "1\n2\n3\n4\n");
