@@ -93,7 +93,8 @@ void FileCacheStore(FILE* stream, const char* name, int32_t line) {
   Lock();
   FileCacheEntry* entry = Find(name);
   if (entry) {
-    toClose = entry->stream;
+    // Handing back the stream the entry already holds must not close it under the cache.
+    toClose = entry->stream != stream ? entry->stream : nullptr;
     entry->stream = stream;
     entry->line = line;
   } else {

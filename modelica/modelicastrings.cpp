@@ -70,7 +70,8 @@ void ModelicaStrings_scanInteger(const char* string, int startIndex, int isUnsig
   const int i = ModelicaStrings_skipWhiteSpace(string, startIndex);
   const char first = At(string, i);
   const int signLength = first == '+' || first == '-' ? 1 : 0;
-  if (isUnsigned == 1 && signLength) return;
+  // Only 0 (signed) and 1 (unsigned) select a grammar; any other flag finds nothing.
+  if (isUnsigned != 0 && (isUnsigned != 1 || signLength)) return;
   const int digits = MatchUnsignedDigits(string, i + signLength);
   if (digits <= 0 || signLength + digits >= numberTextCapacity) return;
   const char after = At(string, i + signLength + digits);

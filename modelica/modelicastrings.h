@@ -12,7 +12,7 @@ int ModelicaStrings_skipWhiteSpace(const char* string, int index);
 void ModelicaStrings_scanIdentifier(const char* string, int startIndex, int* nextIndex,
                                     const char** identifier);
 // An optional sign (refused when isUnsigned is 1) and at most 99 characters of digits, not followed
-// by ".", "e" or "E", whose value fits an int.
+// by ".", "e" or "E", whose value fits an int. An isUnsigned other than 0 or 1 finds nothing.
 void ModelicaStrings_scanInteger(const char* string, int startIndex, int isUnsigned, int* nextIndex,
                                  int* value);
 // Sign, digits, an optional point with digits, an optional exponent with at least one digit: "1.",

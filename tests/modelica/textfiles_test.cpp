@@ -184,7 +184,37 @@ TEST_F(TextFiles, FailuresEndTheEvaluationWithTheirTexts) {
   ASSERT_TRUE(noRoom.jumped);
   EXPECT_EQ(noRoom.texts()[1].rfind("Error when reading line 1 from file\n\"" + big + "\":\n", 0), 0u);
   EXPECT_EQ(ReadLineGuarded(big, 2).line, "second");
+  GuardedCallResult wholeNoRoom = GuardedCall([] {
+    MarkReset();
+    const char* lines[2] = {};
+    ModelicaInternal_readFile(big.c_str(), lines, 2);
+  });
+  ASSERT_TRUE(wholeNoRoom.jumped);
+  EXPECT_EQ(wholeNoRoom.texts()[1], "Not enough memory to allocate string for reading line 1 from file\n\"" +
+                                        big + "\".\n(this file contains 2 lines)\n");
   modelDataTemplate.status = 0;
+}
+
+TEST_F(TextFiles, StoringReplacesTheCachedStreamAndKeepsOneStoredTwice) {
+  static std::string file;
+  file = File("r.txt", "1\n2\n3\n4\n");
+  static long offsets[2];
+  GuardedCallResult call = GuardedCall([] {
+    FILE* first = FileCacheOpen(file.c_str(), 1);
+    FILE* second = FileCacheOpen(file.c_str(), 2);  // nothing cached yet: a stream of its own
+    FileCacheStore(first, file.c_str(), 1);
+    FileCacheStore(second, file.c_str(), 2);  // first is closed, second cached
+    FileCacheStore(second, file.c_str(), 2);  // the same stream again: kept open
+    FILE* s = FileCacheOpen(file.c_str(), 3);
+    offsets[0] = ftell(s);
+    FileCacheStore(s, file.c_str(), 3);
+    s = FileCacheOpen(file.c_str(), 3);
+    offsets[1] = ftell(s);
+    FileCacheStore(s, file.c_str(), 3);
+  });
+  ExpectNoFailure(call);
+  EXPECT_EQ(offsets[0], 6);
+  EXPECT_EQ(offsets[1], 6);
 }
 
 TEST_F(TextFiles, DeletingTheLockAtUnloadClosesEveryCachedStream) {
