@@ -11,6 +11,7 @@ namespace {
 
 constexpr size_t TPL_PREFIX = 8;  // "tpl", the flag byte and the total length
 constexpr size_t TPL_GATHER_CHUNK = 8192;
+constexpr size_t TPL_GATHER_FIRST_BLOCK = 65536;
 
 // The total length stated by an image's prefix, in the byte order its flag byte gives.
 uint32_t tpl_stated_length(const uint8_t* prefix) {
@@ -56,9 +57,19 @@ int tpl_gather_fd_blocking(int descriptor, void** image, size_t* length) {
     tpl_hooks.report("internal error\n");
     return -1;
   }
-  uint8_t* buffer = static_cast<uint8_t*>(tpl_alloc(total));
+  // The buffer grows with the bytes that arrive, so that a stated length far beyond what the
+  // stream holds costs no more memory than the stream's own bytes.
+  size_t capacity = total < TPL_GATHER_FIRST_BLOCK ? total : TPL_GATHER_FIRST_BLOCK;
+  uint8_t* buffer = static_cast<uint8_t*>(tpl_alloc(capacity));
   memcpy(buffer, prefix, sizeof prefix);
-  status = tpl_read_fully(descriptor, buffer + TPL_PREFIX, total - TPL_PREFIX);
+  size_t filled = TPL_PREFIX;
+  for (status = 1; status > 0 && filled < total; filled = capacity) {
+    if (filled == capacity) {
+      capacity = total - capacity < capacity ? total : 2 * capacity;
+      buffer = static_cast<uint8_t*>(tpl_realloc(buffer, capacity));
+    }
+    status = tpl_read_fully(descriptor, buffer + filled, capacity - filled);
+  }
   if (status <= 0) {
     if (status < 0) tpl_hooks.report("tpl_gather_fd_blocking failed: %s\n", strerror(errno));
     tpl_free_block(buffer);
