@@ -64,6 +64,27 @@ struct Sample {
 
 std::string errorText(int error) { return strerror(error); }
 
+// A packed map whose image (16,000 bytes of values) is larger than the file size limits below.
+struct LargeMap {
+  std::vector<double> values = std::vector<double>(2000, 1.5);
+  tpl_map_node* map = tpl_map("f#", values.data(), 2000);
+  LargeMap() { tpl_pack(map, 0); }
+  ~LargeMap() { tpl_free_map(map); }
+};
+
+// File size limits belong to the process, so a dump under one runs in a child, which exits 0
+// when `check` holds; writing past the limit then fails with EFBIG instead of ending the child.
+template <typename Check>
+[[noreturn]] void underFileSizeLimit(rlim_t bytes, Check check) {
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = {bytes, bytes};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  TplTest::reports.clear();
+  bool ok = check();
+  fprintf(stderr, "%s", TplTest::reports.c_str());
+  _exit(ok ? 0 : 1);
+}
+
 TEST_F(TplFile, FileRoundTripGivesTheMemoryImageAndKeepsTheViewUntilRelease) {
   ScratchFolder folder;
   std::string path = folder.file("state.tpl");
@@ -128,23 +149,16 @@ TEST_F(TplFile, FileDumpThatCannotOpenOrSizeTheFileLeavesNothingBehind) {
   // A file size limit below the image makes setting the length fail, after the view was made.
   // The limit is the process's, so the dump runs in a child.
   std::string limited = folder.file("limited.tpl");
-  std::vector<double> values(2000, 1.5);
-  tpl_map_node* large = tpl_map("f#", values.data(), 2000);
-  tpl_pack(large, 0);
+  LargeMap large;
   auto child = [&] {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = {1024, 1024};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    reports.clear();
-    int before = openDescriptorCount();  // the child has its own
-    int result = tpl_dump(large, TPL_MODE_FILE, limited.c_str());
-    bool ok = result == -1 && reports == "ftruncate failed: " + errorText(EFBIG) + "\n" &&
-              openDescriptorCount() == before && !isMapped(limited);
-    fprintf(stderr, "%s", reports.c_str());
-    _exit(ok ? 0 : 1);
+    underFileSizeLimit(1024, [&] {
+      int before = openDescriptorCount();  // the child has its own
+      return tpl_dump(large.map, TPL_MODE_FILE, limited.c_str()) == -1 &&
+             reports == "ftruncate failed: " + errorText(EFBIG) + "\n" && openDescriptorCount() == before &&
+             !isMapped(limited);
+    });
   };
   EXPECT_EXIT(child(), testing::ExitedWithCode(0), "ftruncate failed");
-  tpl_free_map(large);
   tpl_free_map(map);
 }
 
@@ -362,25 +376,18 @@ TEST_F(TplFile, DescriptorDumpFailuresReportAndCutAFileBack) {
   // A file size limit stops the writes part of the way: the file goes back to what it held.
   std::string limited = folder.file("limited");
   writeFile(limited, Image(100, 0x55));
-  std::vector<double> values(2000, 1.5);
-  tpl_map_node* large = tpl_map("f#", values.data(), 2000);
-  tpl_pack(large, 0);
+  LargeMap large;
   auto child = [&] {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = {1124, 1124};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    int descriptor = open(limited.c_str(), O_WRONLY | O_APPEND);
-    reports.clear();
-    int result = tpl_dump(large, TPL_MODE_DESCRIPTOR, descriptor);
-    struct stat status;
-    fstat(descriptor, &status);
-    bool ok = result == -1 && status.st_size == 100 &&
-              reports == "error writing to fd " + std::to_string(descriptor) + ": " + errorText(EFBIG) + "\n";
-    fprintf(stderr, "%s size %lld", reports.c_str(), static_cast<long long>(status.st_size));
-    _exit(ok ? 0 : 1);
+    underFileSizeLimit(1124, [&] {
+      int descriptor = open(limited.c_str(), O_WRONLY | O_APPEND);
+      int result = tpl_dump(large.map, TPL_MODE_DESCRIPTOR, descriptor);
+      struct stat status;
+      fstat(descriptor, &status);
+      return result == -1 && status.st_size == 100 &&
+             reports == "error writing to fd " + std::to_string(descriptor) + ": " + errorText(EFBIG) + "\n";
+    });
   };
   EXPECT_EXIT(child(), testing::ExitedWithCode(0), "error writing to fd");
-  tpl_free_map(large);
   tpl_free_map(map);
 }
 
