@@ -59,6 +59,7 @@ struct Sample {
     EXPECT_EQ(tpl_unpack(map, 1), 0);
     tpl_hooks.free(s[0]);
     tpl_hooks.free(blob.bytes);
+    s[0] = nullptr, blob = {nullptr, 0};
   }
 };
 
