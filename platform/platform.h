@@ -63,3 +63,33 @@ struct PlatformLocalTime {
   int millisecond, second, minute, hour, day, month, year;
 };
 int PlatformLocalTimeNow(PlatformLocalTime* out);  // 0 ok, -1 when the time cannot be had
+
+// ---- Files and file mapping ------------------------------------------------------------------
+// Each of these returns -1 (or PLATFORM_MAP_FAILED) on failure with errno set, as the C library
+// functions they stand for do.
+enum PlatformOpenMode : int {
+  PLATFORM_OPEN_READ = 0,     // an existing file, read-only
+  PLATFORM_OPEN_REWRITE = 1,  // read and write, created when missing, truncated to length 0
+};
+int PlatformFileOpen(const char* path, int openMode);  // a descriptor, or -1
+int PlatformFileClose(int descriptor);                 // 0 or -1
+// The length of the open file and whether it is a regular file: 0, or -1.
+int PlatformFileStatus(int descriptor, uint64_t* length, int* isRegular);
+int PlatformFileTruncate(int descriptor, uint64_t length);  // 0 or -1
+// Sets the length of a file being written and reserves its blocks, so that a full disk fails
+// here rather than later, inside a write through a view (which would end the process): 0 or -1.
+int PlatformFileExtend(int descriptor, uint64_t length);
+// Bytes read (0 at end of file) or written, or -1.
+long PlatformFileRead(int descriptor, void* buffer, size_t size);
+long PlatformFileWrite(int descriptor, const void* buffer, size_t size);
+
+// A view of the first `length` bytes of the open file. Protection is a combination of the bits
+// below; 0 and anything beyond 7 fail with EINVAL. Write access always includes read access and
+// execute access includes read access. Views are shared (changes reach the file) unless
+// PLATFORM_MAP_PRIVATE is given.
+constexpr int PLATFORM_MAP_READ = 1, PLATFORM_MAP_WRITE = 2, PLATFORM_MAP_EXECUTE = 4;
+constexpr int PLATFORM_MAP_SHARED = 1, PLATFORM_MAP_PRIVATE = 2;
+#define PLATFORM_MAP_FAILED (reinterpret_cast<void*>(-1))
+void* PlatformFileMap(size_t length, int protection, int flags, int descriptor);
+int PlatformFileUnmap(void* view, size_t length);  // 0 or -1
+int PlatformFileSync(void* view, size_t length);   // writes a shared view back: 0 or -1

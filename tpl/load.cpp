@@ -125,8 +125,16 @@ void unpackA0(tpl_map_node* root) {
   });
 }
 
+void tpl_attach_image(tpl_map_node* root, int32_t mode_bits) {
+  tpl_root_info* info = tpl_root(root);
+  int32_t image_state = info->flags & (TPL_STATE_SWAP_BYTES | TPL_STATE_OLD_STRINGS);
+  info->flags = TPL_STATE_LOADED | mode_bits | image_state;
+  unpackA0(root);
+}
+
 void tpl_release_image(tpl_map_node* root) {
   tpl_root_info* info = tpl_root(root);
+  if ((info->flags & TPL_MODE_FILE) != 0) tpl_close_input_mapping(root);
   if ((info->flags & TPL_MODE_FREE_BUFFER) != 0) tpl_free_block(const_cast<uint8_t*>(info->image.start));
   info->image = tpl_mapped_image{};
 }
@@ -148,13 +156,18 @@ int tpl_load(tpl_map_node* root, int mode, ...) {
   }
   tpl_root_info* info = tpl_root(root);
   if ((info->flags & (TPL_STATE_PACKED | TPL_STATE_LOADED)) != 0) tpl_clear_data(root);
-  if ((mode & TPL_MODE_MEMORY) == 0 || (mode & TPL_MODE_FILE) != 0) {
-    // Files and descriptors are not served by this build.
-    tpl_hooks.report("unsupported tpl_load mode %d\n", mode);
-    return -1;
-  }
   va_list args;
   va_start(args, mode);
+  if ((mode & TPL_MODE_FILE) != 0) {
+    const char* path = va_arg(args, const char*);
+    va_end(args);
+    return tpl_load_file(root, mode, path);
+  }
+  if ((mode & TPL_MODE_MEMORY) == 0) {
+    int descriptor = va_arg(args, int);
+    va_end(args);
+    return tpl_load_descriptor(root, descriptor);
+  }
   info->image.start = static_cast<const uint8_t*>(va_arg(args, const void*));
   info->image.size = va_arg(args, size_t);
   va_end(args);
@@ -165,8 +178,6 @@ int tpl_load(tpl_map_node* root, int mode, ...) {
     info->flags = 0;
     return -1;
   }
-  int32_t image_state = info->flags & (TPL_STATE_SWAP_BYTES | TPL_STATE_OLD_STRINGS);
-  info->flags = TPL_STATE_LOADED | TPL_MODE_MEMORY | (mode & TPL_MODE_FREE_BUFFER) | image_state;
-  unpackA0(root);
+  tpl_attach_image(root, TPL_MODE_MEMORY | (mode & TPL_MODE_FREE_BUFFER));
   return 0;
 }

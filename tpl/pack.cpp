@@ -274,9 +274,10 @@ int tpl_dump(tpl_map_node* root, int mode, ...) {
   va_list args;
   va_start(args, mode);
   int result = -1;
-  if ((mode & (TPL_MODE_FILE | TPL_MODE_DESCRIPTOR)) != 0) {
-    // Files and descriptors are not served by this build.
-    tpl_hooks.report("unsupported tpl_dump mode %d\n", mode);
+  if ((mode & TPL_MODE_FILE) != 0) {
+    result = tpl_dump_to_file(root, size, va_arg(args, const char*));
+  } else if ((mode & TPL_MODE_DESCRIPTOR) != 0) {
+    result = tpl_dump_to_descriptor(root, size, va_arg(args, int));
   } else if ((mode & TPL_MODE_MEMORY) != 0 && (mode & TPL_MODE_PREALLOCATED) != 0) {
     uint8_t* buffer = static_cast<uint8_t*>(va_arg(args, void*));
     size_t capacity = va_arg(args, size_t);

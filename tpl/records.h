@@ -173,6 +173,18 @@ void tpl_clear_data(tpl_map_node* root);
 void tpl_release_packed(tpl_map_node* root, bool keep_arrays);
 
 int tpl_check_image(tpl_map_node* root, bool excess_ok);
+// After a successful check: marks the image loaded with the given mode bits, keeps the check's
+// byte-order and string-convention bits, and prepares the root's arrays.
+void tpl_attach_image(tpl_map_node* root, int32_t mode_bits);
+
+// Files and descriptors. The dumps write the image of the given size; the loads take a root
+// already cleared and leave it without an image on failure.
+int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path);
+int tpl_dump_to_descriptor(tpl_map_node* root, uint64_t size, int descriptor);
+int tpl_load_file(tpl_map_node* root, int mode, const char* path);
+int tpl_load_descriptor(tpl_map_node* root, int descriptor);
+// Unmaps a loaded file's view and closes its descriptor.
+void tpl_close_input_mapping(tpl_map_node* root);
 int tpl_serlen(tpl_map_node* root, tpl_map_node* node, const uint8_t* position, uint64_t* length);
 // Moves *position past the image data of one node (an A with its count and elements); false
 // when that would run past the image's end.

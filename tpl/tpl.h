@@ -78,15 +78,23 @@ int tpl_pack(tpl_map_node* root, int index);
 //   TPL_MODE_SIZE_ONLY                         uint64_t* size
 //   TPL_MODE_MEMORY                            void** buffer, size_t* size (buffer from the malloc hook)
 //   TPL_MODE_MEMORY | TPL_MODE_PREALLOCATED    void* buffer, size_t capacity
-// 0, or -1 (a loaded map, a buffer too small, an unsupported mode).
+//   TPL_MODE_FILE                              const char* path (created or truncated)
+//   TPL_MODE_DESCRIPTOR                        int descriptor (written at its position)
+// 0, or -1 (a loaded map, a buffer too small, an unsupported mode, a file or descriptor that
+// cannot be written; a descriptor that is a regular file is cut back to its length before).
 int tpl_dump(tpl_map_node* root, int mode, ...);
 
 // Attaches an image after checking it against the map. Arguments after the mode:
 //   TPL_MODE_MEMORY [| TPL_MODE_EXCESS_OK] [| TPL_MODE_FREE_BUFFER]   const void* image, size_t size
+//   TPL_MODE_FILE [| TPL_MODE_EXCESS_OK]                             const char* path
+//   TPL_MODE_DESCRIPTOR                                              int descriptor
+// A file stays mapped and open until the map is cleared or released; from a descriptor one
+// whole image is read (as by TPL_GATHER_BLOCKING) and then belongs to the map.
 // TPL_MODE_EXCESS_OK lets the buffer be longer than the image; TPL_MODE_FREE_BUFFER hands the
 // buffer to the map (freed with the free hook when the map is cleared or released). Without it
 // the buffer stays the caller's and must outlive every unpack from it. 0, or -1 after "not a
-// valid tpl file" or "format signature mismatch".
+// valid tpl file" or "format signature mismatch" (for a file prefixed with its name, or "array
+// lengths mismatch"; a file that cannot be opened or mapped reports "tpl_load failed for file").
 int tpl_load(tpl_map_node* root, int mode, ...);
 
 // Copies the loaded values into the mapped variables: index 0 everything outside arrays (result
@@ -95,3 +103,31 @@ int tpl_load(tpl_map_node* root, int mode, ...);
 // that belong to the caller; the previous pointers in the variables are overwritten, not freed.
 // A map that was packed is dumped and loaded back first. -1 for an index that does not exist.
 int tpl_unpack(tpl_map_node* root, int index);
+
+// ---- Gathering whole images from a stream or from pieces of memory --------------------------
+// An incomplete image kept between gather calls, from the allocation hooks; the caller holds a
+// pointer to it, null when there is none, and passes that pointer's address to every call.
+struct tpl_partial_image {
+  char* buffer;
+  size_t length;
+};
+// Receives each complete image (valid during the call only); a negative result stops the gather.
+typedef int (*tpl_gather_callback)(const void* image, size_t length, void* data);
+
+enum tpl_gather_mode : int {
+  // int descriptor, void** image, size_t* length: reads one whole image from a blocking
+  // descriptor into a buffer from the malloc hook that becomes the caller's. 1 with an image,
+  // 0 at end of file (before or inside an image), -1 on a read error or input that is not an
+  // image, -2 for an image longer than tpl_hooks.gather_limit.
+  TPL_GATHER_BLOCKING = 1,
+  // int descriptor, tpl_partial_image** partial, tpl_gather_callback, void* data: reads a
+  // non-blocking descriptor until it would block (1) or ends (0, reporting a partial image left
+  // over), handing each complete image to the callback. -1 on a read error, -2 when the
+  // buffered bytes grow past tpl_hooks.gather_limit, -3 for bytes that are not an image, -4
+  // when the callback stopped it. On any result but 1 no partial image is left.
+  TPL_GATHER_NONBLOCKING = 2,
+  // const void* bytes, size_t length, tpl_partial_image** partial, tpl_gather_callback, void*
+  // data: the same over one more piece of memory; 1, or -2, -3, -4 as above.
+  TPL_GATHER_MEM = 3,
+};
+int tpl_gather(int mode, ...);

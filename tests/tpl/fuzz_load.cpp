@@ -1,6 +1,7 @@
 // Fuzz target of the serialiser's reader: arbitrary bytes are loaded (and so checked) as an image
-// of the FMU-state map and of a map with nested arrays, and everything a successful load holds is
-// unpacked and released. Built by tools/fuzz.sh; with QUENZEL_FUZZ_SEEDS it is instead a
+// of the FMU-state map and of a map with nested arrays, from memory, from a file and from a pipe,
+// and gathered as a stream of images; everything a successful load holds is unpacked and
+// released. Built by tools/fuzz.sh; with QUENZEL_FUZZ_SEEDS it is instead a
 // program that writes valid images as the seed corpus into the directory it is given.
 #include <cstdio>
 #include <cstring>
@@ -36,24 +37,32 @@ struct ArrayVariables {
 
 #ifndef QUENZEL_FUZZ_SEEDS
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 namespace {
 
 int quietReport(const char*, ...) { return 0; }
 
-void loadFmuState(const uint8_t* data, size_t size, int mode) {
+// Each loader attaches the input to a map in one way: from memory, from a file, from a pipe.
+template <typename Load>
+void loadFmuState(Load load) {
   FmuStateVariables state(kLengths, kStrings);
   tpl_map_node* map = state.map();
-  if (tpl_load(map, mode, data, size) == 0 && tpl_unpack(map, 0) == 1) {
+  if (load(map) == 0 && tpl_unpack(map, 0) == 1) {
     for (char* s : state.strings) tpl_hooks.free(s);
     tpl_hooks.free(state.modelData.bytes);
   }
   tpl_free_map(map);
 }
 
-void loadArrays(const uint8_t* data, size_t size, int mode) {
+template <typename Load>
+void loadArrays(Load load) {
   ArrayVariables vars;
   tpl_map_node* map = vars.map();
-  if (tpl_load(map, mode, data, size) == 0) {
+  if (load(map) == 0) {
     tpl_unpack(map, 0);
     while (tpl_unpack(map, 1) > 0) {
       tpl_hooks.free(vars.s);
@@ -63,14 +72,72 @@ void loadArrays(const uint8_t* data, size_t size, int mode) {
   tpl_free_map(map);
 }
 
+template <typename Load>
+void loadBoth(Load load) {
+  loadFmuState(load);
+  loadArrays(load);
+}
+
+// One scratch file for the whole run, rewritten with every input.
+const char* scratchPath() {
+  static std::string path = [] {
+    char pattern[] = "/tmp/quenzel-fuzz-XXXXXX";
+    int descriptor = mkstemp(pattern);
+    if (descriptor >= 0) close(descriptor);
+    return std::string(pattern);
+  }();
+  static bool removedAtExit = atexit([] { unlink(path.c_str()); }) == 0;
+  (void)removedAtExit;
+  return path.c_str();
+}
+
+bool writeScratch(const uint8_t* data, size_t size) {
+  FILE* file = fopen(scratchPath(), "wb");
+  if (file == nullptr) return false;
+  bool written = fwrite(data, 1, size, file) == size;
+  return fclose(file) == 0 && written;
+}
+
+// Every image a gather finds is loaded as the arrays' map.
+int loadGathered(const void* image, size_t length, void*) {
+  loadArrays([&](tpl_map_node* map) { return tpl_load(map, TPL_MODE_MEMORY, image, length); });
+  return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tpl_hooks.report = quietReport;
-  for (int mode : {+TPL_MODE_MEMORY, TPL_MODE_MEMORY | TPL_MODE_EXCESS_OK}) {
-    loadFmuState(data, size, mode);
-    loadArrays(data, size, mode);
+  for (int mode : {+TPL_MODE_MEMORY, TPL_MODE_MEMORY | TPL_MODE_EXCESS_OK})
+    loadBoth([&](tpl_map_node* map) { return tpl_load(map, mode, data, size); });
+
+  if (writeScratch(data, size)) {
+    for (int mode : {+TPL_MODE_FILE, TPL_MODE_FILE | TPL_MODE_EXCESS_OK})
+      loadBoth([&](tpl_map_node* map) { return tpl_load(map, mode, scratchPath()); });
   }
+
+  // The inputs are shorter than a pipe holds, so the whole input can be written before it is
+  // read; each load reads the next image of the stream.
+  int ends[2];
+  if (pipe(ends) == 0) {
+    bool written = write(ends[1], data, size) == static_cast<ssize_t>(size);
+    close(ends[1]);
+    if (written) loadBoth([&](tpl_map_node* map) { return tpl_load(map, TPL_MODE_DESCRIPTOR, ends[0]); });
+    close(ends[0]);
+  }
+
+  // Gathering the input in two pieces split where its first byte says, under a limit its
+  // second byte may set.
+  size_t split = size == 0 ? 0 : data[0] % (size + 1);
+  tpl_hooks.gather_limit = size > 1 && (data[1] & 1) != 0 ? data[1] * 16u : 0;
+  tpl_partial_image* partial = nullptr;
+  if (tpl_gather(TPL_GATHER_MEM, data, split, &partial, loadGathered, nullptr) == 1)
+    tpl_gather(TPL_GATHER_MEM, data + split, size - split, &partial, loadGathered, nullptr);
+  if (partial != nullptr) {
+    tpl_hooks.free(partial->buffer);
+    tpl_hooks.free(partial);
+  }
+  tpl_hooks.gather_limit = 0;
   return 0;
 }
 

@@ -1,0 +1,66 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform.h"
+
+int PlatformFileOpen(const char* path, int openMode) {
+  if (path == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  if (openMode == PLATFORM_OPEN_REWRITE) return open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return open(path, O_RDONLY | O_CLOEXEC);
+}
+
+int PlatformFileClose(int descriptor) { return close(descriptor) == 0 ? 0 : -1; }
+
+int PlatformFileStatus(int descriptor, uint64_t* length, int* isRegular) {
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) return -1;
+  if (length != nullptr) *length = static_cast<uint64_t>(status.st_size);
+  if (isRegular != nullptr) *isRegular = S_ISREG(status.st_mode) ? 1 : 0;
+  return 0;
+}
+
+int PlatformFileTruncate(int descriptor, uint64_t length) {
+  return ftruncate(descriptor, static_cast<off_t>(length)) == 0 ? 0 : -1;
+}
+
+int PlatformFileExtend(int descriptor, uint64_t length) {
+  if (ftruncate(descriptor, static_cast<off_t>(length)) != 0) return -1;
+  int error = posix_fallocate(descriptor, 0, static_cast<off_t>(length));
+  // Some file systems cannot reserve blocks; their files keep the plain length.
+  if (error == 0 || error == EOPNOTSUPP) return 0;
+  errno = error;
+  return -1;
+}
+
+long PlatformFileRead(int descriptor, void* buffer, size_t size) { return read(descriptor, buffer, size); }
+
+long PlatformFileWrite(int descriptor, const void* buffer, size_t size) { return write(descriptor, buffer, size); }
+
+void* PlatformFileMap(size_t length, int protection, int flags, int descriptor) {
+  // Write access comes with read access, and execute access with read access, whatever the
+  // bits asked for, as file-mapping protections elsewhere grant them.
+  int native;
+  switch (protection) {
+    case 1: native = PROT_READ; break;
+    case 2:
+    case 3: native = PROT_READ | PROT_WRITE; break;
+    case 4:
+    case 5: native = PROT_READ | PROT_EXEC; break;
+    case 6:
+    case 7: native = PROT_READ | PROT_WRITE | PROT_EXEC; break;
+    default: errno = EINVAL; return PLATFORM_MAP_FAILED;
+  }
+  int sharing = (flags & PLATFORM_MAP_PRIVATE) != 0 ? MAP_PRIVATE : MAP_SHARED;
+  void* view = mmap(nullptr, length, native, sharing, descriptor, 0);
+  return view == MAP_FAILED ? PLATFORM_MAP_FAILED : view;
+}
+
+int PlatformFileUnmap(void* view, size_t length) { return munmap(view, length) == 0 ? 0 : -1; }
+
+int PlatformFileSync(void* view, size_t length) { return msync(view, length, MS_SYNC) == 0 ? 0 : -1; }

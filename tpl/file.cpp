@@ -1,0 +1,109 @@
+// Images in files: the dump through a shared writable view of a new file, and the load through
+// a private read-only view that stays with the map until it is cleared or released.
+#include <cerrno>
+#include <cstring>
+
+#include "platform.h"
+#include "records.h"
+
+namespace {
+
+const char* tpl_error_text() { return strerror(errno); }
+const char* tpl_file_name(const char* path) { return path != nullptr ? path : "(null)"; }
+
+// Closes a descriptor without disturbing the errno of the failure being reported.
+void tpl_close_keeping_errno(int descriptor) {
+  int error = errno;
+  PlatformFileClose(descriptor);
+  errno = error;
+}
+
+}  // namespace
+
+int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path) {
+  int descriptor = PlatformFileOpen(path, PLATFORM_OPEN_REWRITE);
+  if (descriptor < 0) {
+    tpl_hooks.report("Couldn't open file %s: %s\n", tpl_file_name(path), tpl_error_text());
+    return -1;
+  }
+  void* view = PlatformFileMap(size, PLATFORM_MAP_READ | PLATFORM_MAP_WRITE, PLATFORM_MAP_SHARED, descriptor);
+  if (view == PLATFORM_MAP_FAILED) {
+    tpl_close_keeping_errno(descriptor);
+    tpl_hooks.report("Failed to mmap %s: %s\n", tpl_file_name(path), tpl_error_text());
+    return -1;
+  }
+  if (PlatformFileExtend(descriptor, size) != 0) {
+    int error = errno;
+    PlatformFileUnmap(view, size);
+    PlatformFileClose(descriptor);
+    tpl_hooks.report("ftruncate failed: %s\n", strerror(error));
+    return -1;
+  }
+  int result = tpl_dump_to_buffer(root, static_cast<uint8_t*>(view), size);
+  // A flush that failed leaves the file without the image, so the dump fails with it. The view
+  // is written back by then, so a failed unmap only reports.
+  if (PlatformFileSync(view, size) != 0) {
+    tpl_hooks.report("msync failed on fd %d: %s\n", descriptor, tpl_error_text());
+    result = -1;
+  }
+  if (PlatformFileUnmap(view, size) != 0)
+    tpl_hooks.report("munmap failed on fd %d: %s\n", descriptor, tpl_error_text());
+  PlatformFileClose(descriptor);
+  return result;
+}
+
+void tpl_close_input_mapping(tpl_map_node* root) {
+  tpl_mapped_image* image = &tpl_root(root)->image;
+  if (PlatformFileUnmap(const_cast<uint8_t*>(image->start), image->size) != 0)
+    tpl_hooks.report("Failed to munmap: %s\n", tpl_error_text());
+  PlatformFileClose(image->descriptor);
+  *image = tpl_mapped_image{};
+}
+
+namespace {
+
+// Opens and maps a whole file read-only: 0, or -1 after its message.
+int tpl_open_input_mapping(const char* path, tpl_mapped_image* image) {
+  int descriptor = PlatformFileOpen(path, PLATFORM_OPEN_READ);
+  if (descriptor < 0) {
+    tpl_hooks.report("Couldn't open file %s: %s\n", tpl_file_name(path), tpl_error_text());
+    return -1;
+  }
+  uint64_t size = 0;
+  if (PlatformFileStatus(descriptor, &size, nullptr) != 0) {
+    tpl_close_keeping_errno(descriptor);
+    tpl_hooks.report("Couldn't stat file %s: %s\n", tpl_file_name(path), tpl_error_text());
+    return -1;
+  }
+  // An empty file has no view; the mapping refuses it.
+  void* view = PlatformFileMap(size, PLATFORM_MAP_READ, PLATFORM_MAP_PRIVATE, descriptor);
+  if (view == PLATFORM_MAP_FAILED) {
+    tpl_close_keeping_errno(descriptor);
+    tpl_hooks.report("Failed to mmap %s: %s\n", tpl_file_name(path), tpl_error_text());
+    return -1;
+  }
+  *image = tpl_mapped_image{descriptor, static_cast<const uint8_t*>(view), size};
+  return 0;
+}
+
+}  // namespace
+
+int tpl_load_file(tpl_map_node* root, int mode, const char* path) {
+  tpl_root_info* info = tpl_root(root);
+  if (tpl_open_input_mapping(path, &info->image) != 0) {
+    tpl_hooks.report("tpl_load failed for file %s\n", tpl_file_name(path));
+    return -1;
+  }
+  int code = tpl_check_image(root, (mode & TPL_MODE_EXCESS_OK) != 0);
+  if (code != 0) {
+    const char* message = code == -6 ? "%s: format signature mismatch\n"
+                          : code == -7 ? "%s: array lengths mismatch\n"
+                                       : "%s: not a valid tpl file\n";
+    tpl_hooks.report(message, tpl_file_name(path));
+    tpl_close_input_mapping(root);
+    info->flags = 0;
+    return -1;
+  }
+  tpl_attach_image(root, TPL_MODE_FILE);
+  return 0;
+}
