@@ -205,6 +205,7 @@ tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* r, tpl_blob* 
 }
 
 fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* state, size_t* size) {
+  if (!instance) return fmi2Warning;
   if (!state || !size) {
     warn(instance, sizeName, state ? "size == NULL" : "FMUstate == NULL");
     return fmi2Warning;
@@ -218,6 +219,7 @@ fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* sta
 }
 
 fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, fmi2Byte buffer[], size_t size) {
+  if (!instance) return fmi2Warning;
   if (!state || !buffer) {
     warn(instance, serializeName, state ? "serializedState == NULL" : "FMUstate == NULL");
     return fmi2Warning;
@@ -229,6 +231,7 @@ fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, f
 
 fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer[], size_t size,
                                   ModelInstance** handle) {
+  if (!instance) return fmi2Warning;
   if (!buffer || !handle) {
     warn(instance, deserializeName, buffer ? "FMUstate == NULL" : "serializedState == NULL");
     return fmi2Warning;
