@@ -54,8 +54,27 @@ class Driver : public ::testing::Test {
 
   // Installs a script with nrel relations; an initialisation makes the driver read them.
   void script(FakeScript s, int nrel = 1) {
+    primeDimensions(nrel);
     FakeModelReset(s, nrel);
     fakeModel.messageCount = [] { return static_cast<int>(current->recorder.messages.size()); };
+  }
+
+  // The driver keeps the model's dimensions process-wide and reads them again only at an
+  // initialisation: one on a record of its own makes them the script's, whatever ran before.
+  static void primeDimensions(int nrel) {
+    FakeModelReset(nullptr, nrel);
+    std::unique_ptr<ModelData> scratch{new ModelData};
+    memset(scratch.get(), 0, sizeof(ModelData));
+    double reals[solverRealCount] = {0, 1, 1e100, 0};
+    int ints[solverIntCount] = {};
+    scratch->solverReals = reals;
+    scratch->solverInts = ints;
+    double values[2 * modelRelations + 1] = {};
+    int demand = demandInitialize, level = 0, qiErr = 0;
+    double t = 0;
+    RuntimeMessageRecorder quiet;
+    dsblock_(&demand, &level, &t, values, nullptr, values, values, nullptr, nullptr, values, values, values, values,
+             reals, ints, nullptr, scratch.get(), &qiErr, 0);
   }
 
   const std::vector<FakePassRecord>& passes() const { return fakeModel.passes; }
