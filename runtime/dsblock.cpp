@@ -7,6 +7,7 @@
 #include "dsblock.h"
 
 #include <climits>
+#include <cmath>
 
 #include "delays.h"
 #include "errorjump.h"
@@ -87,6 +88,13 @@ void clearRelationsEvaluated(ModelData* m) {
 
 int& logFlags(const Call& c) { return c.solverInts[solverIntLogFlags]; }
 
+// Whether the continuation can take a step: lambda a number and the step a positive one. The
+// driver never makes anything else, but a restored state can carry it, and stepping on from it
+// would never reach lambda 1.
+bool continuationUsable(const ModelData* m) {
+  return std::isfinite(m->lambda) && std::isfinite(m->lambdaStep) && m->lambdaStep > 0;
+}
+
 // Homotopy step after every pass: true when the pass must run again at once (without starting
 // a counted pass).
 bool homotopyStep(const Call& c) {
@@ -118,6 +126,10 @@ bool homotopyStep(const Call& c) {
       m->homotopyActive = 0;
       return false;
     }
+    if (!continuationUsable(m)) {
+      qiErr = 1;  // a failed homotopy
+      return false;
+    }
     if (m->lambdaStep < 0.08 && m->lambda > m->lambdaAtReduction + 6 * m->lambdaStep)
       m->lambdaStep = 2 * m->lambdaStep;
     m->lambda = m->lambda + m->lambdaStep;
@@ -131,7 +143,7 @@ bool homotopyStep(const Call& c) {
     LogMessage("Error: could not solve simplified initialization for homotopy method.");
     return false;
   }
-  if (m->lambdaStep <= 1e-4) {
+  if (m->lambdaStep <= 1e-4 || !continuationUsable(m)) {
     LogMessage(m->lambdaAtReduction > 0
                    ? "Error: adaptive homotopy method got stuck after starting. Can set scripting "
                      "flag Advanced.DebugHomotopy=true; simulate again, and open continuation.csv "

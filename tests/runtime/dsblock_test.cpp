@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -780,6 +781,41 @@ TEST_F(Driver, HomotopyFailuresReportWhyTheyStopped) {
       EXPECT_LE(m->lambdaStep, 1e-4);
     }
     EXPECT_EQ(m->homotopyActive, 1);  // a failed homotopy stays where it stopped
+  }
+  homotopyFails = nullptr;
+}
+
+// A record restored from elsewhere can carry a continuation no driver makes: a step that is not
+// a positive number, or a lambda that is none. Stepping on from it would never reach lambda 1, so
+// the continuation ends as a failed homotopy, whether the passes solve or fail.
+TEST_F(Driver, AContinuationThatCannotStepEndsAsAFailedHomotopy) {
+  struct Case {
+    const char* name;
+    double lambda;
+    double lambdaStep;
+    int active;  // homotopy already running, as a restored record may say
+    bool (*fails)(double lambda);
+  } cases[] = {
+      {"zero step, passes solve", 1.0, 0.0, 0, nullptr},
+      {"negative step, passes solve", 1.0, -0.1, 0, nullptr},
+      {"NaN step, passes solve", 1.0, NAN, 0, nullptr},
+      {"infinite step, passes solve", 1.0, INFINITY, 0, nullptr},
+      {"NaN step, passes fail", 1.0, NAN, 0, [](double l) { return l > 0; }},
+      {"infinite step, passes fail", 1.0, INFINITY, 0, [](double l) { return l > 0; }},
+      {"NaN lambda while running, passes fail", NAN, 0.1, 1, [](double) { return true; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    recorder.messages.clear();
+    homotopyFails = c.fails;
+    script(homotopyModel);
+    m->lambda = c.lambda;
+    m->lambdaStep = c.lambdaStep;
+    m->homotopyActive = c.active;
+    EXPECT_EQ(call(demandInitialize), 1);
+    EXPECT_LT(passes().size(), 10u);
+    EXPECT_EQ(m->homotopyActive, 1);
   }
   homotopyFails = nullptr;
 }
