@@ -6,13 +6,13 @@
 // step, E end of pass, D iteration decision, F finish.
 #include "dsblock.h"
 
-#include <climits>
 #include <cmath>
 
 #include "delays.h"
 #include "errorjump.h"
 #include "messages.h"
 #include "relations.h"
+#include "saturate.h"
 #include "threadblock.h"
 #include "timeevents.h"
 
@@ -35,12 +35,6 @@ void refreshDimensions(void) {
 
 // A count that indexes the record's per-relation tables, held to their capacity.
 int tableCount(int n) { return n < 0 ? 0 : (n > modelRelations ? modelRelations : n); }
-
-// Counters come back with a record restored from a host's image and may hold anything: they
-// stop at the largest int instead of overflowing.
-void increment(int& counter) {
-  if (counter < INT_MAX) ++counter;
-}
 
 const double noTimeEvent = 1e100;
 const int initialIterationLimit = 25;
@@ -175,7 +169,7 @@ void setUpCall(const Call& c) {
   if (m->initial &&
       (m->eventPhase == eventPhaseConverge || m->eventPhase == eventPhaseStartExternal)) {
     m->lastParameterChange = 0;
-    increment(solverInts[solverIntChangeCounter]);
+    SaturatingIncrement(solverInts[solverIntChangeCounter]);
   }
   m->parametersChanged = m->lastParameterChange != solverInts[solverIntChangeCounter];
   if (m->parametersChanged) *c.levelReached = 0;
@@ -185,7 +179,7 @@ void setUpCall(const Call& c) {
   solverInts[solverIntAllSections] = m->allSections;
   m->status = 0;
   if (m->initial) {
-    increment(m->initialisationCount);
+    SaturatingIncrement(m->initialisationCount);
     m->startTime = m->time;
     m->initialisationCall = 1;
     solverInts[solverIntLogFlags] = 0;
@@ -272,7 +266,7 @@ void evaluate(const Call& c) {
       case Stage::countedStart:  // A
         if (m->iterationCounter % 11 == 10) clearRelationsEvaluated(m);
         m->iterateAgain = 0;
-        increment(m->iterationCounter);
+        SaturatingIncrement(m->iterationCounter);
         m->eventNeeded = 0;
         m->keepParameterChange = 0;
         stage = Stage::pass;
