@@ -201,6 +201,7 @@ fmi2Status differences(ModelInstance* instance, const Request& r) {
 fmi2Status fmiGetDirectionalDerivative(ModelInstance* instance, const fmi2ValueReference vUnknown_ref[],
                                        size_t nUnknown, const fmi2ValueReference vKnown_ref[], size_t nKnown,
                                        const fmi2Real dvKnown[], fmi2Real dvUnknown[]) {
+  if (!instance) return fmi2Warning;
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", name());
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", name());
   const char* missing = nullptr;

@@ -164,6 +164,7 @@ fmi2Status fmiAllocateFMUstateUnfilled(ModelInstance** out, ModelInstance* insta
 }
 
 fmi2Status fmiGetFMUstate(ModelInstance* instance, ModelInstance** handle) {
+  if (!instance) return fmi2Warning;
   const char* fn = name(fmiNameGetFMUstate);
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", fn);
   if (!handle) {
@@ -194,6 +195,7 @@ fmi2Status fmiGetFMUstate(ModelInstance* instance, ModelInstance** handle) {
 }
 
 fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state) {
+  if (!instance) return fmi2Warning;
   const char* fn = name(fmiNameSetFMUstate);
   if (!state) {
     fmiPrintMessage(instance, instance->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", fn);
@@ -224,6 +226,8 @@ void fmiReleaseFMUstate(ModelInstance* instance, ModelInstance** handle) {
 }
 
 fmi2Status fmiFreeFMUstate(ModelInstance* instance, ModelInstance** handle) {
+  // Without the instance there are no callbacks to release through: the state stays the host's.
+  if (!instance) return fmi2Warning;
   if (!handle || !*handle) return fmi2OK;
   fmiReleaseFMUstate(instance, handle);
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", name(fmiNameFreeFMUstate));

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 #include "evaluate.h"
 #include "fmustate.h"
@@ -21,7 +22,7 @@ constexpr int eventIterationLimit = 25;
 // Room for the image's header, its scalars and its length words beyond the values.
 constexpr size_t imageOverhead = 1024;
 
-static_assert(sizeof(tpl_blob*) == sizeof(uint64_t), "the image's last word holds the blob record's address");
+static_assert(sizeof(tpl_blob*) == sizeof(uint64_t), "the image's last word is the blob record's place");
 
 void warn(ModelInstance* instance, const char* name, const char* what) {
   fmiPrintMessage(instance, instance->instanceName, fmi2Warning, "", "%s: %s", name, what);
@@ -29,13 +30,62 @@ void warn(ModelInstance* instance, const char* name, const char* what) {
 
 int count(uint64_t n) { return static_cast<int>(n + 1); }
 
-// Packs the state and hands the map to `dump`; fmi2Warning after the failure's message.
+// The pointer fields of a state while its image is written. An image carries no address of the
+// process that wrote it: they are written as 0 (a reader points them at its own storage anyway),
+// so an image neither shows the writer's memory layout nor depends on it.
+struct HiddenPointers {
+  tpl_blob* blob;
+  double* solverReals;
+  int* solverInts;
+  ExternalObjectSlot externalObjects[modelExternalObjectCapacity];
+  double* jacobians[4];
+  char* stringTable[modelStringSlots];
+};
+
+void hidePointers(ModelInstance* state, HiddenPointers* h) {
+  h->blob = state->modelDataBlob;
+  state->modelDataBlob = nullptr;
+  ModelData* m = state->modelData;
+  if (!m) return;
+  h->solverReals = m->solverReals;
+  h->solverInts = m->solverInts;
+  memcpy(h->externalObjects, m->externalObjects, sizeof h->externalObjects);
+  double** jacobians[] = {&m->jacobianA, &m->jacobianB, &m->jacobianC, &m->jacobianD};
+  for (int k = 0; k < 4; ++k) {
+    h->jacobians[k] = *jacobians[k];
+    *jacobians[k] = nullptr;
+  }
+  memcpy(h->stringTable, m->stringTable, sizeof h->stringTable);
+  m->solverReals = nullptr;
+  m->solverInts = nullptr;
+  memset(m->externalObjects, 0, sizeof m->externalObjects);
+  memset(m->stringTable, 0, sizeof m->stringTable);
+}
+
+void restorePointers(ModelInstance* state, const HiddenPointers& h) {
+  state->modelDataBlob = h.blob;
+  ModelData* m = state->modelData;
+  if (!m) return;
+  m->solverReals = h.solverReals;
+  m->solverInts = h.solverInts;
+  memcpy(m->externalObjects, h.externalObjects, sizeof h.externalObjects);
+  m->jacobianA = h.jacobians[0];
+  m->jacobianB = h.jacobians[1];
+  m->jacobianC = h.jacobians[2];
+  m->jacobianD = h.jacobians[3];
+  memcpy(m->stringTable, h.stringTable, sizeof h.stringTable);
+}
+
+// Packs the state and hands the map to `dump`; fmi2Warning after the failure's message. The
+// model block is read where it lies until the dump ends, so its pointers stay hidden till then.
 template <typename Dump>
 fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char* name, Dump&& dump) {
   tpl_blob local{};
   tpl_blob* blob = instance->modelDataBlob ? instance->modelDataBlob : &local;
   tpl_map_node* map = createTplMap(instance, state, blob);
   if (!map) return fmi2Warning;
+  HiddenPointers hidden;
+  hidePointers(state, &hidden);
   fmi2Status status = fmi2OK;
   if (tpl_pack(map, 0) != 0) {
     warn(instance, name, "tpl_pack failed");
@@ -44,6 +94,7 @@ fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char
     warn(instance, name, "tpl_dump failed");
     status = fmi2Warning;
   }
+  restorePointers(state, hidden);
   tpl_free_map(map);
   return status;
 }
@@ -110,6 +161,35 @@ bool isEventPhase(int phase) {
          phase == eventPhaseContinueExternal || phase == eventPhaseContinueConverge || phase == eventPhasePlainPass;
 }
 
+// The solver blocks: every real a number, the next time event not before the state's time (the
+// step loop runs to it), the flags flags and the change counter a count.
+bool plausibleSolverBlocks(const ModelInstance* instance, const ModelInstance& r) {
+  for (int k = 0; k < solverRealCount; ++k)
+    if (!std::isfinite(r.solverReals[k])) return false;
+  if (r.solverReals[solverRealInlineStepSize] < 0 || r.solverReals[solverRealNextTimeEvent] < r.time) return false;
+  const int32_t* ints = r.solverInts;
+  for (int flag : {solverIntJacobianInProgress, solverIntIntegratorNotSetUp, solverIntStepEvent, solverIntAllSections,
+                   solverIntSkipInitialEquations})
+    if (!isFlag(ints[flag])) return false;
+  // The unit decides inline integration once for all its instances; an image cannot switch it.
+  return ints[solverIntInlineIntegration] == instance->solverInts[solverIntInlineIntegration] &&
+         ints[solverIntChangeCounter] >= 0;
+}
+
+// The driver's state in the model block: its times and the homotopy's lambda and step numbers,
+// the step positive (the continuation steps by it), its flags flags and its counters in range.
+bool plausibleDriverState(const void* block) {
+  for (double value : {IMAGE_FIELD(block, time), IMAGE_FIELD(block, startTime), IMAGE_FIELD(block, lambda),
+                       IMAGE_FIELD(block, lambdaAtReduction), IMAGE_FIELD(block, lambdaStep),
+                       IMAGE_FIELD(block, relationEpsilon)})
+    if (!std::isfinite(value)) return false;
+  const int counter = IMAGE_FIELD(block, iterationCounter);
+  const int extra = IMAGE_FIELD(block, extraIteration);
+  return IMAGE_FIELD(block, lambdaStep) > 0 && isFlag(IMAGE_FIELD(block, homotopyActive)) &&
+         isFlag(IMAGE_FIELD(block, homotopyUsed)) && counter >= 0 && counter <= eventIterationLimit + 1 &&
+         extra >= 0 && extra <= 2 && IMAGE_FIELD(block, initialisationCount) >= 0;
+}
+
 // Whether what the image holds could be a state of this instance: values that steer the
 // instance's modes, its stepping and the model's event iteration must be ones this unit makes,
 // and the model block must have exactly the instance's size. A well-formed image can still
@@ -122,8 +202,7 @@ bool plausibleContents(const ModelInstance* instance, const Scratch& s) {
       !isFlag(r.newDiscreteStatesNeeded))
     return false;
   if (!std::isfinite(r.time)) return false;
-  // The unit decides inline integration once for all its instances; an image cannot switch it.
-  if (r.solverInts[solverIntInlineIntegration] != instance->solverInts[solverIntInlineIntegration]) return false;
+  if (!plausibleSolverBlocks(instance, r)) return false;
   if (!instance->modelData) return s.blob.length == 0;
   if (s.blob.length != static_cast<uint32_t>(modelDataSize)) return false;
   const void* block = s.blob.bytes;
@@ -131,7 +210,7 @@ bool plausibleContents(const ModelInstance* instance, const Scratch& s) {
   const int iterationLimit = IMAGE_FIELD(block, iterationLimit);
   return IMAGE_FIELD(block, inlineIntegration) == instance->modelData->inlineIntegration &&
          isEventPhase(IMAGE_FIELD(block, eventPhase)) && profileCount >= 0 && profileCount <= modelProfileCapacity &&
-         iterationLimit >= 0 && iterationLimit <= eventIterationLimit;
+         iterationLimit >= 0 && iterationLimit <= eventIterationLimit && plausibleDriverState(block);
 }
 
 // The largest image a state of this instance can have: every value, every string at its
@@ -205,6 +284,7 @@ tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* r, tpl_blob* 
 }
 
 fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* state, size_t* size) {
+  if (!instance) return fmi2Warning;
   if (!state || !size) {
     warn(instance, sizeName, state ? "size == NULL" : "FMUstate == NULL");
     return fmi2Warning;
@@ -218,6 +298,7 @@ fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* sta
 }
 
 fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, fmi2Byte buffer[], size_t size) {
+  if (!instance) return fmi2Warning;
   if (!state || !buffer) {
     warn(instance, serializeName, state ? "serializedState == NULL" : "FMUstate == NULL");
     return fmi2Warning;
@@ -229,6 +310,7 @@ fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, f
 
 fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer[], size_t size,
                                   ModelInstance** handle) {
+  if (!instance) return fmi2Warning;
   if (!buffer || !handle) {
     warn(instance, deserializeName, buffer ? "FMUstate == NULL" : "serializedState == NULL");
     return fmi2Warning;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "entry.h"
 #include "extlibs.h"
 #include "fmustate.h"
 #include "globalcontext.h"
@@ -154,6 +155,11 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
   if (!instance->instanceName) return instantiationFailed(instance, instanceName);
   instance->loggingOn = loggingOn;
 
+  // Without the thread slot every evaluation would fail later with nothing but its error code.
+  if (!RuntimeHasThreadSlot()) {
+    fmiLog(instance, fmi2Error, "%s: no thread-local storage slot was available when the library was loaded", name);
+    return instantiationFailed(instance, instanceName);
+  }
   if (!fmuGUID || strcmp(fmuGUID, modelGUID) != 0) {
     fmiLog(instance, fmi2Error, "Invalid GUID: %s, expected %s", fmuGUID ? fmuGUID : "<NULL>", modelGUID);
     return instantiationFailed(instance, instanceName);

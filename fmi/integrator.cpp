@@ -259,12 +259,17 @@ int handleRoot(ModelInstance* instance, CoSimIntegrator* integrator, double tret
 int integratorIntegrate(ModelInstance* instance, double tout) {
   if (!instance->integrator || !instance->integrator->cvode.memory) return 1;
   double tret = instance->time;
+  bool initialStepSet = false;
   for (;;) {
     CoSimIntegrator* integrator = instance->integrator;
     fetchOutputs(instance);
     int flag = cvodeStepperAdvance(&integrator->cvode, tout, integrator->stateVector, &tret);
     if (flag == CV_TOO_CLOSE) {
+      // Still too close with the initial step set: tout lies within CVODE's resolution of the
+      // current time, so there is nothing to integrate and the states stay as they are.
+      if (initialStepSet) return 0;
       if (setInitialStep(instance, integrator, tout)) return 1;
+      initialStepSet = true;
     } else if (flag == CV_ROOT_RETURN) {
       int result = handleRoot(instance, integrator, tret);
       if (result) return result;

@@ -122,7 +122,7 @@ fmi2Status setNumeric(ModelInstance* instance, const NumericMember& member, cons
     if (!(*slot == value)) {
       *slot = value;
       changed = true;
-      if (reference.category == categoryParameter) ++instance->solverInts[solverIntChangeCounter];
+      if (reference.category == categoryParameter) SaturatingIncrement(instance->solverInts[solverIntChangeCounter]);
       if (reference.category == categoryInput && instance->fmuType == fmi2CoSimulation && instance->integrator)
         integratorSetInputBase(instance, static_cast<int>(reference.index));
     }
@@ -249,7 +249,7 @@ fmi2Status fmiSetString(ModelInstance* instance, const fmi2ValueReference vr[], 
     memmove(buffer, value[i], length);
     buffer[length] = '\0';
     buffer[stringValueLimit] = '\0';
-    ++instance->solverInts[solverIntChangeCounter];
+    SaturatingIncrement(instance->solverInts[solverIntChangeCounter]);
     fmiLog(instance, fmi2OK, "%s: #s%u# = %s", name, vr[i], value[i]);
   }
   return fmi2OK;

@@ -6,12 +6,13 @@
 // step, E end of pass, D iteration decision, F finish.
 #include "dsblock.h"
 
-#include <climits>
+#include <cmath>
 
 #include "delays.h"
 #include "errorjump.h"
 #include "messages.h"
 #include "relations.h"
+#include "saturate.h"
 #include "threadblock.h"
 #include "timeevents.h"
 
@@ -34,12 +35,6 @@ void refreshDimensions(void) {
 
 // A count that indexes the record's per-relation tables, held to their capacity.
 int tableCount(int n) { return n < 0 ? 0 : (n > modelRelations ? modelRelations : n); }
-
-// Counters come back with a record restored from a host's image and may hold anything: they
-// stop at the largest int instead of overflowing.
-void increment(int& counter) {
-  if (counter < INT_MAX) ++counter;
-}
 
 const double noTimeEvent = 1e100;
 const int initialIterationLimit = 25;
@@ -87,6 +82,13 @@ void clearRelationsEvaluated(ModelData* m) {
 
 int& logFlags(const Call& c) { return c.solverInts[solverIntLogFlags]; }
 
+// Whether the continuation can take a step: lambda a number and the step a positive one. The
+// driver never makes anything else, but a restored state can carry it, and stepping on from it
+// would never reach lambda 1.
+bool continuationUsable(const ModelData* m) {
+  return std::isfinite(m->lambda) && std::isfinite(m->lambdaStep) && m->lambdaStep > 0;
+}
+
 // Homotopy step after every pass: true when the pass must run again at once (without starting
 // a counted pass).
 bool homotopyStep(const Call& c) {
@@ -118,6 +120,10 @@ bool homotopyStep(const Call& c) {
       m->homotopyActive = 0;
       return false;
     }
+    if (!continuationUsable(m)) {
+      qiErr = 1;  // a failed homotopy
+      return false;
+    }
     if (m->lambdaStep < 0.08 && m->lambda > m->lambdaAtReduction + 6 * m->lambdaStep)
       m->lambdaStep = 2 * m->lambdaStep;
     m->lambda = m->lambda + m->lambdaStep;
@@ -131,7 +137,7 @@ bool homotopyStep(const Call& c) {
     LogMessage("Error: could not solve simplified initialization for homotopy method.");
     return false;
   }
-  if (m->lambdaStep <= 1e-4) {
+  if (m->lambdaStep <= 1e-4 || !continuationUsable(m)) {
     LogMessage(m->lambdaAtReduction > 0
                    ? "Error: adaptive homotopy method got stuck after starting. Can set scripting "
                      "flag Advanced.DebugHomotopy=true; simulate again, and open continuation.csv "
@@ -163,7 +169,7 @@ void setUpCall(const Call& c) {
   if (m->initial &&
       (m->eventPhase == eventPhaseConverge || m->eventPhase == eventPhaseStartExternal)) {
     m->lastParameterChange = 0;
-    increment(solverInts[solverIntChangeCounter]);
+    SaturatingIncrement(solverInts[solverIntChangeCounter]);
   }
   m->parametersChanged = m->lastParameterChange != solverInts[solverIntChangeCounter];
   if (m->parametersChanged) *c.levelReached = 0;
@@ -173,7 +179,7 @@ void setUpCall(const Call& c) {
   solverInts[solverIntAllSections] = m->allSections;
   m->status = 0;
   if (m->initial) {
-    increment(m->initialisationCount);
+    SaturatingIncrement(m->initialisationCount);
     m->startTime = m->time;
     m->initialisationCall = 1;
     solverInts[solverIntLogFlags] = 0;
@@ -260,7 +266,7 @@ void evaluate(const Call& c) {
       case Stage::countedStart:  // A
         if (m->iterationCounter % 11 == 10) clearRelationsEvaluated(m);
         m->iterateAgain = 0;
-        increment(m->iterationCounter);
+        SaturatingIncrement(m->iterationCounter);
         m->eventNeeded = 0;
         m->keepParameterChange = 0;
         stage = Stage::pass;

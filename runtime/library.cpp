@@ -13,6 +13,8 @@ int RuntimeProcessAttach(void) {
   return attachFailed;
 }
 
+int RuntimeHasThreadSlot(void) { return !attachFailed && PlatformSlotCreated(); }
+
 void RuntimeProcessDetach(void) {
   FreeCurrentThreadBlock();
   PlatformSlotDelete();

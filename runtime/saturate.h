@@ -6,3 +6,9 @@
 
 // Truncates toward zero; values beyond the int32 range give INT32_MAX or INT32_MIN, NaN gives 0.
 int32_t SaturatingInt(double value);
+
+// Counts one more, staying at INT32_MAX once there: counters that restored states carry can hold
+// any value, and a signed overflow is undefined.
+inline void SaturatingIncrement(int32_t& counter) {
+  if (counter < INT32_MAX) ++counter;
+}

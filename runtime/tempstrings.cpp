@@ -13,10 +13,15 @@ namespace {
 const char roomCondition[] = "stringmark+len+1<Endsimplestring";
 const char roomMessage[] = "Room to allocate string";
 
-// The process-wide permanent area and its next free character; it is never reset.
+// The process-wide permanent area; it is never reset.
 char permanentArea[permanentStringAreaSize];
+
+}  // namespace
+
 char* startstringmarkNon = permanentArea;
 char* const EndsimplestringNon = permanentArea + permanentStringAreaSize;
+
+namespace {
 
 // The calling thread's block with its buffers created, or null when either cannot be had.
 ThreadBlock* AreaBlock(void) {

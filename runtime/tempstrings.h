@@ -18,6 +18,11 @@ enum StringAreaSizes {
   permanentStringAreaSize = 100000
 };
 
+// The permanent area's next free character and its end. The area only grows, for the whole
+// process, and only one thread at a time may copy into it.
+extern char* startstringmarkNon;
+extern char* const EndsimplestringNon;
+
 // Room for length characters and a terminator; the content is not initialised. A negative length
 // is refused like one that does not fit.
 char* StringAllocate(int length);

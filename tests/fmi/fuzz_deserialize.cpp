@@ -1,10 +1,17 @@
-// Fuzz target of the FMU-state deserialiser. An input is either a raw image (first byte even) or,
-// so that short inputs reach the contents of full-size images, edits of a valid image of a
-// running instance (first byte odd): a 4-byte length (taken modulo a little more than the valid
-// image's) and then 5-byte records of a 4-byte offset and a byte XORed in there. The image is
-// deserialised into a new state; an accepted one is restored into the instance, evaluated,
-// serialised again and released. Built by tools/fuzz.sh; with QUENZEL_FUZZ_SEEDS it is instead a
-// program that writes seed inputs into the directory it is given.
+// Fuzz target of the FMU-state deserialiser. An input is a raw image (first byte 0 modulo 4),
+// or, so that short inputs reach the contents of full-size images, edits of a valid image of a
+// running Model Exchange instance (first byte 1 modulo 4): a 4-byte length (taken modulo a little
+// more than the valid image's) and then 5-byte records of a 4-byte offset and a byte XORed in
+// there. The image is deserialised into a new state; an accepted one is restored into the
+// instance, evaluated, serialised again and released.
+// Inputs with first byte 2 or 3 modulo 4 write whole values into the fields of a Co-Simulation
+// image that steer loops, counts and times (the solver blocks, the driver's homotopy and
+// iteration state, the time and the mode), of an instance before (2) or after (3) its
+// initialisation: records of a 1-byte field number and an 8-byte value. An accepted image is
+// restored, a parameter set, the instance initialised and stepped; the fuzzer's time limit turns
+// a hang into a failure.
+// Built by tools/fuzz.sh; with QUENZEL_FUZZ_SEEDS it is instead a program that writes seed inputs
+// into the directory it is given.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +22,8 @@
 #include "fmustate.h"
 #include "initialize.h"
 #include "instantiate.h"
+#include "modeldata.h"
+#include "stepping.h"
 #include "values.h"
 
 namespace {
@@ -24,18 +33,22 @@ constexpr const char* guid = "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}";
 extern "C" void quietLogger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2String, ...) {}
 const fmi2CallbackFunctions callbacks = {quietLogger, calloc, free, nullptr, nullptr};
 
-// A Model Exchange instance after its initialisation, and the image of its state.
+// An instance, initialised (Model Exchange, or Co-Simulation stepped to 1 s) or not, and the
+// image of its state.
 struct Unit {
   ModelInstance* instance = nullptr;
   std::vector<char> image;
 
-  Unit() {
-    instance = fmiInstantiate("fuzz", fmi2ModelExchange, guid, "", &callbacks, fmi2False, fmi2False);
+  explicit Unit(fmi2Type type = fmi2ModelExchange, bool initialise = true) {
+    instance = fmiInstantiate("fuzz", type, guid, "", &callbacks, fmi2False, fmi2False);
     const fmi2ValueReference vr[] = {0x01000005, 0x01000007, 0x05000000};
     const double values[] = {-1.0, -1.0, 0.5};
     fmiSetReal(instance, vr, 3, values);
-    fmiEnterInitializationMode(instance);
-    fmiExitInitializationMode(instance);
+    if (initialise) {
+      fmiEnterInitializationMode(instance);
+      fmiExitInitializationMode(instance);
+      if (type == fmi2CoSimulation) fmiDoStep(instance, 0.0, 1.0, fmi2True);
+    }
     ModelInstance* state = nullptr;
     fmiGetFMUstate(instance, &state);
     size_t size = 0;
@@ -49,6 +62,43 @@ struct Unit {
   Unit& operator=(const Unit&) = delete;
 };
 
+// Where this model's image holds the fields that steer the unit (its array lengths are fixed).
+constexpr size_t imageTime = 542, imageMode = 554, imageSolverReals = 582, imageSolverInts = 614,
+                 imageModelData = 662;
+
+struct SteeringField {
+  size_t offset;
+  bool isDouble;
+};
+
+const SteeringField steeringFields[] = {
+    {imageTime, true},
+    {imageMode, false},
+    {imageSolverReals + 0, true},
+    {imageSolverReals + 8, true},
+    {imageSolverReals + 16, true},
+    {imageSolverReals + 24, true},
+    {imageSolverInts + 4 * solverIntJacobianInProgress, false},
+    {imageSolverInts + 4 * solverIntIntegratorNotSetUp, false},
+    {imageSolverInts + 4 * solverIntStepEvent, false},
+    {imageSolverInts + 4 * solverIntChangeCounter, false},
+    {imageSolverInts + 4 * solverIntAllSections, false},
+    {imageSolverInts + 4 * solverIntSkipInitialEquations, false},
+    {imageModelData + offsetof(ModelData, eventPhase), false},
+    {imageModelData + offsetof(ModelData, time), true},
+    {imageModelData + offsetof(ModelData, startTime), true},
+    {imageModelData + offsetof(ModelData, extraIteration), false},
+    {imageModelData + offsetof(ModelData, iterationCounter), false},
+    {imageModelData + offsetof(ModelData, iterationLimit), false},
+    {imageModelData + offsetof(ModelData, initialisationCount), false},
+    {imageModelData + offsetof(ModelData, lambda), true},
+    {imageModelData + offsetof(ModelData, lambdaAtReduction), true},
+    {imageModelData + offsetof(ModelData, lambdaStep), true},
+    {imageModelData + offsetof(ModelData, homotopyUsed), false},
+    {imageModelData + offsetof(ModelData, homotopyActive), false},
+    {imageModelData + offsetof(ModelData, homotopyTriedAt), false},
+    {imageModelData + offsetof(ModelData, lastParameterChange), false},
+};
 }  // namespace
 
 #ifndef QUENZEL_FUZZ_SEEDS
@@ -63,19 +113,63 @@ uint32_t word(const uint8_t* p) {
 
 int quietReport(const char*, ...) { return 0; }
 
+constexpr size_t steeringFieldCount = sizeof steeringFields / sizeof steeringFields[0];
+
 Unit& unit() {
   tpl_hooks.report = quietReport;
   static Unit made;
   return made;
 }
 
+Unit& coSimulationUnit(bool initialised) {
+  tpl_hooks.report = quietReport;
+  static Unit fresh(fmi2CoSimulation, false);
+  static Unit running(fmi2CoSimulation, true);
+  return initialised ? running : fresh;
+}
+
+// Writes the records' values into the steering fields of a Co-Simulation image, restores it and
+// drives the instance through a set call, an initialisation and a step.
+void steerAndStep(const uint8_t* data, size_t size) {
+  Unit& u = coSimulationUnit(data[0] % 4 == 3);
+  std::vector<char> image = u.image;
+  for (size_t at = 1; at + 9 <= size; at += 9) {
+    const SteeringField& f = steeringFields[data[at] % steeringFieldCount];
+    if (f.isDouble) {
+      memcpy(image.data() + f.offset, data + at + 1, 8);
+    } else {
+      memcpy(image.data() + f.offset, data + at + 1, 4);
+    }
+  }
+  ModelInstance* state = nullptr;
+  if (fmiDeSerializeFMUstate(u.instance, image.data(), image.size(), &state) == fmi2OK &&
+      fmiSetFMUstate(u.instance, state) <= fmi2Warning) {
+    const fmi2ValueReference parameter = 0x01000001;
+    const double k = 1.0;
+    fmiSetReal(u.instance, &parameter, 1, &k);
+    fmiEnterInitializationMode(u.instance);
+    fmiExitInitializationMode(u.instance);
+    fmiDoStep(u.instance, u.instance->time, 0.5, fmi2True);
+  }
+  fmiFreeFMUstate(u.instance, &state);
+  // The next input starts from the instance the image was taken of.
+  ModelInstance* original = nullptr;
+  if (fmiDeSerializeFMUstate(u.instance, u.image.data(), u.image.size(), &original) == fmi2OK)
+    fmiSetFMUstate(u.instance, original);
+  fmiFreeFMUstate(u.instance, &original);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
+  if (data[0] % 4 >= 2) {
+    steerAndStep(data, size);
+    return 0;
+  }
   Unit& u = unit();
   std::vector<char> image;
-  if (data[0] % 2 == 0) {
+  if (data[0] % 4 == 0) {
     image.assign(data + 1, data + size);
   } else {
     image = u.image;
@@ -128,6 +222,27 @@ int main(int argc, char** argv) {
   write("flag", edits(size, {{574, 0x01}}));
   write("block", edits(size, {{662 + 16, 0x07}, {662 + 24, 0x01}}));
   write("short", edits(size - 1, {}));
+  auto steer = [&](uint8_t kind, std::vector<std::pair<uint8_t, double>> fields) {
+    std::vector<uint8_t> bytes = {kind};
+    for (auto [field, value] : fields) {
+      bytes.push_back(field);
+      uint8_t raw[8];
+      if (steeringFields[field].isDouble) {
+        memcpy(raw, &value, 8);
+      } else {
+        int32_t i = static_cast<int32_t>(value);
+        memcpy(raw, &i, 4);
+        memset(raw + 4, 0, 4);
+      }
+      bytes.insert(bytes.end(), raw, raw + 8);
+    }
+    return bytes;
+  };
+  write("steer-fresh", steer(2, {}));
+  write("steer-running", steer(3, {}));
+  write("steer-next-event", steer(3, {{4, 0.5}}));
+  write("steer-counter", steer(3, {{9, 2147483647.0}}));
+  write("steer-homotopy", steer(2, {{23, 1}, {21, 0.0}}));
   std::vector<uint8_t> header = {0};
   header.insert(header.end(), u.image.begin(), u.image.begin() + 120);
   write("header", header);

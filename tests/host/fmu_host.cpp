@@ -1,5 +1,6 @@
 #include "fmu_host.h"
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <elf.h>
 
@@ -138,27 +139,70 @@ const std::vector<std::string>& builtFmi2FunctionNames() {
   return names;
 }
 
-std::vector<std::string> definedDynamicSymbols(const char* path) {
-  std::vector<std::string> names;
+namespace {
+
+// The whole file, or nothing when it is no 64-bit ELF object whose section table lies inside it.
+std::vector<char> readElf(const char* path) {
   std::ifstream file(path, std::ios::binary);
   std::vector<char> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (image.size() < sizeof(Elf64_Ehdr)) return names;
+  if (image.size() < sizeof(Elf64_Ehdr)) return {};
   const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
-  if (memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 || header->e_ident[EI_CLASS] != ELFCLASS64) return names;
-  if (header->e_shoff + static_cast<size_t>(header->e_shnum) * sizeof(Elf64_Shdr) > image.size()) return names;
+  if (memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 || header->e_ident[EI_CLASS] != ELFCLASS64) return {};
+  if (header->e_shoff + static_cast<size_t>(header->e_shnum) * sizeof(Elf64_Shdr) > image.size()) return {};
+  return image;
+}
+
+template <typename Visit>
+void forEachSection(const std::vector<char>& image, Elf64_Word type, Visit&& visit) {
+  if (image.empty()) return;
+  const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
   const auto* sections = reinterpret_cast<const Elf64_Shdr*>(image.data() + header->e_shoff);
-  for (int i = 0; i < header->e_shnum; ++i) {
-    if (sections[i].sh_type != SHT_DYNSYM) continue;
-    const Elf64_Shdr& strings = sections[sections[i].sh_link];
-    const auto* symbols = reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
-    size_t count = sections[i].sh_size / sizeof(Elf64_Sym);
+  for (int i = 0; i < header->e_shnum; ++i)
+    if (sections[i].sh_type == type) visit(sections[i], sections[sections[i].sh_link]);
+}
+
+// Names of the symbols a table of the given type defines; only global and weak ones when asked.
+std::vector<std::string> definedSymbols(const char* path, Elf64_Word type, bool globalOnly) {
+  std::vector<std::string> names;
+  std::vector<char> image = readElf(path);
+  forEachSection(image, type, [&](const Elf64_Shdr& table, const Elf64_Shdr& strings) {
+    const auto* symbols = reinterpret_cast<const Elf64_Sym*>(image.data() + table.sh_offset);
+    size_t count = table.sh_size / sizeof(Elf64_Sym);
     for (size_t k = 0; k < count; ++k) {
       const Elf64_Sym& s = symbols[k];
       if (s.st_shndx == SHN_UNDEF || s.st_name == 0) continue;
       int binding = ELF64_ST_BIND(s.st_info);
-      if (binding != STB_GLOBAL && binding != STB_WEAK) continue;
+      if (globalOnly && binding != STB_GLOBAL && binding != STB_WEAK) continue;
       names.emplace_back(image.data() + strings.sh_offset + s.st_name);
     }
+  });
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> definedDynamicSymbols(const char* path) { return definedSymbols(path, SHT_DYNSYM, true); }
+
+std::vector<std::string> definedFunctionNames(const char* path) {
+  std::vector<std::string> names;
+  for (const std::string& symbol : definedSymbols(path, SHT_SYMTAB, false)) {
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status);
+    std::string name = status == 0 && demangled ? demangled : symbol;
+    free(demangled);
+    names.push_back(name.substr(0, name.find('(')));
   }
   return names;
+}
+
+std::vector<std::string> neededLibraries(const char* path) {
+  std::vector<std::string> needed;
+  std::vector<char> image = readElf(path);
+  forEachSection(image, SHT_DYNAMIC, [&](const Elf64_Shdr& table, const Elf64_Shdr& strings) {
+    const auto* entries = reinterpret_cast<const Elf64_Dyn*>(image.data() + table.sh_offset);
+    size_t count = table.sh_size / sizeof(Elf64_Dyn);
+    for (size_t k = 0; k < count && entries[k].d_tag != DT_NULL; ++k)
+      if (entries[k].d_tag == DT_NEEDED) needed.emplace_back(image.data() + strings.sh_offset + entries[k].d_un.d_val);
+  });
+  return needed;
 }

@@ -86,3 +86,8 @@ const std::vector<std::string>& builtFmi2FunctionNames();
 
 // Dynamic symbols that a shared library defines (names only), read from its ELF symbol table.
 std::vector<std::string> definedDynamicSymbols(const char* path);
+// Every function and object a shared library defines, local ones included, read from its full
+// symbol table; C++ names demangled and cut before their parameter list.
+std::vector<std::string> definedFunctionNames(const char* path);
+// The libraries its dynamic section names as NEEDED.
+std::vector<std::string> neededLibraries(const char* path);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -54,8 +55,27 @@ class Driver : public ::testing::Test {
 
   // Installs a script with nrel relations; an initialisation makes the driver read them.
   void script(FakeScript s, int nrel = 1) {
+    primeDimensions(nrel);
     FakeModelReset(s, nrel);
     fakeModel.messageCount = [] { return static_cast<int>(current->recorder.messages.size()); };
+  }
+
+  // The driver keeps the model's dimensions process-wide and reads them again only at an
+  // initialisation: one on a record of its own makes them the script's, whatever ran before.
+  static void primeDimensions(int nrel) {
+    FakeModelReset(nullptr, nrel);
+    std::unique_ptr<ModelData> scratch{new ModelData};
+    memset(scratch.get(), 0, sizeof(ModelData));
+    double reals[solverRealCount] = {0, 1, 1e100, 0};
+    int ints[solverIntCount] = {};
+    scratch->solverReals = reals;
+    scratch->solverInts = ints;
+    double values[2 * modelRelations + 1] = {};
+    int demand = demandInitialize, level = 0, qiErr = 0;
+    double t = 0;
+    RuntimeMessageRecorder quiet;
+    dsblock_(&demand, &level, &t, values, nullptr, values, values, nullptr, nullptr, values, values, values, values,
+             reals, ints, nullptr, scratch.get(), &qiErr, 0);
   }
 
   const std::vector<FakePassRecord>& passes() const { return fakeModel.passes; }
@@ -761,6 +781,41 @@ TEST_F(Driver, HomotopyFailuresReportWhyTheyStopped) {
       EXPECT_LE(m->lambdaStep, 1e-4);
     }
     EXPECT_EQ(m->homotopyActive, 1);  // a failed homotopy stays where it stopped
+  }
+  homotopyFails = nullptr;
+}
+
+// A record restored from elsewhere can carry a continuation no driver makes: a step that is not
+// a positive number, or a lambda that is none. Stepping on from it would never reach lambda 1, so
+// the continuation ends as a failed homotopy, whether the passes solve or fail.
+TEST_F(Driver, AContinuationThatCannotStepEndsAsAFailedHomotopy) {
+  struct Case {
+    const char* name;
+    double lambda;
+    double lambdaStep;
+    int active;  // homotopy already running, as a restored record may say
+    bool (*fails)(double lambda);
+  } cases[] = {
+      {"zero step, passes solve", 1.0, 0.0, 0, nullptr},
+      {"negative step, passes solve", 1.0, -0.1, 0, nullptr},
+      {"NaN step, passes solve", 1.0, NAN, 0, nullptr},
+      {"infinite step, passes solve", 1.0, INFINITY, 0, nullptr},
+      {"NaN step, passes fail", 1.0, NAN, 0, [](double l) { return l > 0; }},
+      {"infinite step, passes fail", 1.0, INFINITY, 0, [](double l) { return l > 0; }},
+      {"NaN lambda while running, passes fail", NAN, 0.1, 1, [](double) { return true; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    recorder.messages.clear();
+    homotopyFails = c.fails;
+    script(homotopyModel);
+    m->lambda = c.lambda;
+    m->lambdaStep = c.lambdaStep;
+    m->homotopyActive = c.active;
+    EXPECT_EQ(call(demandInitialize), 1);
+    EXPECT_LT(passes().size(), 10u);
+    EXPECT_EQ(m->homotopyActive, 1);
   }
   homotopyFails = nullptr;
 }

@@ -284,8 +284,10 @@ TEST(StringToPermanent, CopiesOnlyStringsOfTheArea) {
 }
 
 TEST(StringToPermanentDeathTest, AFullPermanentAreaFails) {
-  // The permanent area never shrinks, so fill it in a child process.
+  // The permanent area never shrinks, so fill it in a child process, which starts it afresh
+  // whatever the tests before took from it.
   auto fill = [] {
+    startstringmarkNon = EndsimplestringNon - permanentStringAreaSize;
     static char text[9999];
     memset(text, 'p', 9998);
     bool ok = true;

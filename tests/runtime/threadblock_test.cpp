@@ -63,7 +63,9 @@ TEST_F(CountedAllocation, ThreadThatNeverEvaluatesGetsNoBlock) {
     ReleaseCurrentModelData(&recordA);
     EXPECT_FALSE(ErrorJumpIsArmed());
     ReportError("a warning", 1);
+    const BufferMark pools = currentMarkNon;
     AllocateRealsNon(1);  // the static pools belong to no thread
+    currentMarkNon = pools;  // test-only: the slot goes back to the process
     EXPECT_EQ(PeekThreadBlock(), nullptr);
   });
   currentMarkNon = pools;  // test-only: the pools' tests expect them untouched

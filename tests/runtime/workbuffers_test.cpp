@@ -236,20 +236,32 @@ TEST(WorkBufferMarks, ResetReleasesEveryTemporaryIncludingStrings) {
 
 TEST(NonPools, LastSlotIsNeverHandedOutAndOverflowFailsWithThePoolTexts) {
   EnsureRuntimeAttached();
-  const BufferMark fresh = currentMarkNon;
+  // The pools are process-wide and never released, so other tests of this process may have taken
+  // from them: the test starts each pool afresh and gives the process its marks back at the end.
+  const BufferMark before = currentMarkNon;
   void* const ends[] = {EndRealbufferNon, EndIntegerbufferNon, EndSizebufferNon, EndStringbufferNon};
-  void* const starts[] = {fresh.place.Realbuffer, fresh.place.Integerbuffer, fresh.place.Sizebuffer,
-                          fresh.place.Stringbuffer};
+  const int sizes[] = {realPoolSize, integerPoolSize, sizePoolSize, stringPoolSize};
+  void* starts[4];
   for (const AllocatorCase& c : nonPools) {
     const size_t index = &c - nonPools;
-    ASSERT_EQ(byteOffset(starts[index], c.capacity * c.elementSize), ends[index]) << c.buffer;
+    ASSERT_EQ(sizes[index], c.capacity) << c.buffer;
+    starts[index] = static_cast<char*>(ends[index]) - c.capacity * c.elementSize;
+  }
+  currentMarkNon.place.Realbuffer = static_cast<double*>(starts[0]);
+  currentMarkNon.place.Integerbuffer = static_cast<int32_t*>(starts[1]);
+  currentMarkNon.place.Sizebuffer = static_cast<int32_t*>(starts[2]);
+  currentMarkNon.place.Stringbuffer = static_cast<char**>(starts[3]);
+  for (const AllocatorCase& c : nonPools) {
+    const size_t index = &c - nonPools;
     Allocation largest = allocateGuarded(c, c.capacity - 1);
     ASSERT_FALSE(largest.call.jumped) << c.buffer;
     EXPECT_EQ(largest.address, starts[index]);
+    // The whole grant is usable: its last byte lies inside the pool.
+    static_cast<char*>(largest.address)[(c.capacity - 1) * c.elementSize - 1] = 1;
     expectOverflowReport(c, allocateGuarded(c, 1).call);
     // Nothing releases a pool: it stays failed.
     GuardedCall([] { MarkReset(); });
     expectOverflowReport(c, allocateGuarded(c, 0).call);
   }
-  currentMarkNon = fresh;  // test-only: give the process its pools back
+  currentMarkNon = before;  // test-only: give the process its pools back
 }
