@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
+#include "arrayaccess.h"
 #include "arrayfamily.h"
+#include "externalarrays.h"
 #include "errors.h"
 
 namespace {
@@ -129,31 +131,6 @@ Array ToColumnMajor(Array a) {
   return res;
 }
 
-// The size of one dimension, with the check of the element-access functions.
-int SizeOf(RealArray a, int i) {
-  AssertCondition((i >= 1) && (i <= a.ndims), "(i>=1)&&(i<=a.ndims)",
-                  "Size must be between 1 and ndims of array");
-  return a.dims[i - 1];
-}
-
-// The sizes of a as a new Integer vector.
-IntegerArray SizeVector(RealArray a) {
-  IntegerArray b = NewShape<IntegerArray>(1);
-  b.dims[0] = a.ndims;
-  b = WithElements(b);
-  CopyElements(b.data, a.dims, a.ndims);
-  return b;
-}
-
-// The view under the first k dimensions at row-major position index among them.
-RealArray SubArray(int k, int index, RealArray a) {
-  RealArray view;
-  view.ndims = a.ndims - k;
-  view.dims = a.dims + k;
-  view.data = a.data + int64_t{index} * RealNrElements(view);
-  return view;
-}
-
 }  // namespace
 
 // The entry points of one family; Scalar is the type of its fill value.
@@ -188,12 +165,12 @@ RESHAPE_FAMILY(Real, RealArray, double)
 RESHAPE_FAMILY(Integer, IntegerArray, int)
 RESHAPE_FAMILY(String, StringArray, const char*)
 
-int RecordArraySize(RealArray a, int i) { return SizeOf(a, i); }
+int RecordArraySize(RealArray a, int i) { return RealSize(a, i); }
 
-RealArray RecordArrayElement(int k, int index, RealArray a) { return SubArray(k, index, a); }
+RealArray RecordArrayElement(int k, int index, RealArray a) { return RealSubArray(k, index, a); }
 
 IntegerArray RecordArrayShrinkSize(RealArray a) {
-  IntegerArray b = SizeVector(a);
+  IntegerArray b = RealSizeVector(a);
   AssertCondition(b.ndims > 0 && b.dims[0] > 0, "b.ndims>0 && b.dims[0]>0",
                   "Error in record logic");
   b.dims[0] -= 1;
