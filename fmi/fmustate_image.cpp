@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "dsblock.h"
 #include "evaluate.h"
 #include "fmustate.h"
 #include "instantiate.h"
@@ -185,7 +186,9 @@ bool plausibleDriverState(const void* block) {
     if (!std::isfinite(value)) return false;
   const int counter = IMAGE_FIELD(block, iterationCounter);
   const int extra = IMAGE_FIELD(block, extraIteration);
-  return IMAGE_FIELD(block, lambdaStep) > 0 && isFlag(IMAGE_FIELD(block, homotopyActive)) &&
+  const double reduction = IMAGE_FIELD(block, lambdaAtReduction);
+  return HomotopyContinuable(IMAGE_FIELD(block, lambda), IMAGE_FIELD(block, lambdaStep)) && reduction >= 0 &&
+         reduction <= 1 && isFlag(IMAGE_FIELD(block, homotopyActive)) &&
          isFlag(IMAGE_FIELD(block, homotopyUsed)) && counter >= 0 && counter <= eventIterationLimit + 1 &&
          extra >= 0 && extra <= 2 && IMAGE_FIELD(block, initialisationCount) >= 0;
 }

@@ -82,12 +82,7 @@ void clearRelationsEvaluated(ModelData* m) {
 
 int& logFlags(const Call& c) { return c.solverInts[solverIntLogFlags]; }
 
-// Whether the continuation can take a step: lambda a number and the step a positive one. The
-// driver never makes anything else, but a restored state can carry it, and stepping on from it
-// would never reach lambda 1.
-bool continuationUsable(const ModelData* m) {
-  return std::isfinite(m->lambda) && std::isfinite(m->lambdaStep) && m->lambdaStep > 0;
-}
+bool continuationUsable(const ModelData* m) { return HomotopyContinuable(m->lambda, m->lambdaStep); }
 
 // Homotopy step after every pass: true when the pass must run again at once (without starting
 // a counted pass).
@@ -440,4 +435,9 @@ int dsblock_default(int* demand, int* levelReached, double* time, double* states
   return dsblock_(demand, levelReached, time, states, argument5, inputs, parameters, argument8,
                   argument9, derivatives, outputs, auxiliaries, crossings, solverReals, solverInts,
                   strings, &modelDataTemplate, qiErr, 0);
+}
+
+bool HomotopyContinuable(double lambda, double lambdaStep) {
+  // Written so that NaN fails every comparison.
+  return lambda >= 0 && lambda <= 1 && lambdaStep >= 1e-5 && lambdaStep <= 1;
 }

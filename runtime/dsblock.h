@@ -25,3 +25,9 @@ int dsblock_default(int* demand, int* levelReached, double* time, double* states
                     double* inputs, double* parameters, void* argument8, void* argument9,
                     double* derivatives, double* outputs, double* auxiliaries, double* crossings,
                     double* solverReals, int* solverInts, void* strings, int* qiErr);
+
+// Whether the homotopy continuation can go on from lambda with lambdaStep: lambda within [0, 1]
+// and the step within what the driver makes of its start of 0.1 by halving (never below 1e-4
+// before it gives up) and doubling. Anything else, which only a restored state can carry, would
+// step backwards or take more steps than any initialisation can wait for.
+bool HomotopyContinuable(double lambda, double lambdaStep);

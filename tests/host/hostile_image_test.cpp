@@ -56,6 +56,14 @@ const HostileImage hostileImages[] = {
        put<int32_t>(i, field(offsetof(ModelData, homotopyActive)), 1);
        put(i, field(offsetof(ModelData, lambda)), nan);
      }},
+    {"homotopy running from a huge negative lambda with a vanishing step",
+     [](auto& i) {
+       put<int32_t>(i, field(offsetof(ModelData, homotopyActive)), 1);
+       put(i, field(offsetof(ModelData, lambda)), -8.4e298);
+       put(i, field(offsetof(ModelData, lambdaStep)), 2.6e-206);
+     }},
+    {"homotopy lambda beyond 1", [](auto& i) { put(i, field(offsetof(ModelData, lambda)), 1.5); }},
+    {"homotopy step below what halving reaches", [](auto& i) { put(i, field(offsetof(ModelData, lambdaStep)), 1e-9); }},
     {"homotopy flag 7", [](auto& i) { put<int32_t>(i, field(offsetof(ModelData, homotopyActive)), 7); }},
     {"model time infinite", [](auto& i) { put(i, field(offsetof(ModelData, time)), inf); }},
     {"start time NaN", [](auto& i) { put(i, field(offsetof(ModelData, startTime)), nan); }},
