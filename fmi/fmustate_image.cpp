@@ -163,11 +163,17 @@ bool isEventPhase(int phase) {
 }
 
 // The solver blocks: every real a number, the next time event not before the state's time (the
-// step loop runs to it), the flags flags and the change counter a count.
+// step loop runs to it), the time scale not negative, the flags flags and the change counter a
+// count.
 bool plausibleSolverBlocks(const ModelInstance* instance, const ModelInstance& r) {
   for (int k = 0; k < solverRealCount; ++k)
     if (!std::isfinite(r.solverReals[k])) return false;
-  if (r.solverReals[solverRealInlineStepSize] < 0 || r.solverReals[solverRealNextTimeEvent] < r.time) return false;
+  // The time scale is the largest magnitude of a time event's start: time-event tolerances grow
+  // with it, and a negative one cancels them, so that an event at the current time is never
+  // reached while the step loop stands at it.
+  if (r.solverReals[solverRealInlineStepSize] < 0 || r.solverReals[solverRealNextTimeEvent] < r.time ||
+      r.solverReals[solverRealTimeScale] < 0)
+    return false;
   const int32_t* ints = r.solverInts;
   for (int flag : {solverIntJacobianInProgress, solverIntIntegratorNotSetUp, solverIntStepEvent, solverIntAllSections,
                    solverIntSkipInitialEquations})
