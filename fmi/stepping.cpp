@@ -105,6 +105,14 @@ fmi2Status integrateTo(ModelInstance* instance, const char* name, double tEnd) {
     }
     fmi2Status status = fmiDoStepEventUpdate(instance);
     if (status != fmi2OK) return status;
+    // An event iteration at a time event moves the next time event past it. One that stays
+    // (a model in a state the unit never made, restored from an image) would have the loop
+    // iterate at this time for ever.
+    if (nextEvent <= t && !eventAtEnd && !(instance->solverReals[solverRealNextTimeEvent] > instance->time)) {
+      fmiLog(instance, fmi2Error, "%s: the next time event (t = %.16g) does not follow the time event at t = %.16g",
+             name, instance->solverReals[solverRealNextTimeEvent], instance->time);
+      return fmiErrorExit(instance);
+    }
   }
 }
 

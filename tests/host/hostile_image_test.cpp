@@ -42,6 +42,7 @@ const HostileImage hostileImages[] = {
     {"inline step size negative", [](auto& i) { put(i, solverRealsOffset, -0.001); }},
     {"step fraction infinite", [](auto& i) { put(i, solverRealsOffset + 8, inf); }},
     {"time scale NaN", [](auto& i) { put(i, solverRealsOffset + 24, nan); }},
+    {"time scale negative", [](auto& i) { put(i, solverRealsOffset + 24, -1e-146); }},
     {"change counter negative", [](auto& i) { put<int32_t>(i, solverIntsOffset + 4 * solverIntChangeCounter, -1); }},
     {"step event flag 2", [](auto& i) { put<int32_t>(i, solverIntsOffset + 4 * solverIntStepEvent, 2); }},
     {"all-sections flag -1", [](auto& i) { put<int32_t>(i, solverIntsOffset + 4 * solverIntAllSections, -1); }},
@@ -122,6 +123,23 @@ TEST_F(HostileImages, AChangeCounterAtItsLargestStaysThere) {
   EXPECT_EQ(set(c, model::u, 0.25), fmi2OK);
   EXPECT_EQ(unit.fmi2DoStep(c, 1.0, 0.5, fmi2True), fmi2OK);
   EXPECT_EQ(read<int32_t>(imageOf(c), counter), INT32_MAX);
+}
+
+// An image of an instance that was never initialised, relabelled as one in event mode: every
+// field is one the unit makes, but the model never computed its next time event, which stays at
+// the start time. The step ends in an error at the first event iteration instead of iterating
+// there for ever.
+TEST_F(HostileImages, ATimeEventThatStaysWhereItIsEndsTheStepInAnError) {
+  fmi2Component c = startIn(fmi2CoSimulation, startInstantiated);
+  std::vector<char> image = imageOf(c);
+  put<int32_t>(image, stateImage::modeOffset, 3);
+  fmi2FMUstate state = nullptr;
+  ASSERT_EQ(unit.fmi2DeSerializeFMUstate(c, image.data(), image.size(), &state), fmi2OK);
+  ASSERT_EQ(unit.fmi2SetFMUstate(c, state), fmi2OK);
+  ASSERT_EQ(unit.fmi2FreeFMUstate(c, &state), fmi2OK);
+  host.clear();
+  EXPECT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2Error);
+  EXPECT_TRUE(host.contains("fmi2DoStep: the next time event (t = 0) does not follow the time event at t = 0"));
 }
 
 TEST_F(HostileImages, ImagesCarryNoAddressOfTheWriter) {
