@@ -97,7 +97,7 @@ void fmiCopyModelDataBlock(ModelData* destination, const void* source, const Mod
   char* stringTable[modelStringSlots];
   memcpy(stringTable, pointers->stringTable, sizeof stringTable);
 
-  memcpy(destination, source, modelDataSize);
+  memcpy(destination, source, modelDataLiveBytes);
 
   destination->solverReals = solverReals;
   destination->solverInts = solverInts;
@@ -139,7 +139,7 @@ fmi2Status allocateState(ModelInstance** out, ModelInstance* instance, bool fill
       complete = state->solverReals && state->solverInts;
     }
     if (complete && instance->modelData) {
-      state->modelData = static_cast<ModelData*>(functions->allocateMemory(1, modelDataSize));
+      state->modelData = static_cast<ModelData*>(fmiAllocateZeroed(functions, 1, static_cast<size_t>(modelDataSize)));
       complete = state->modelData != nullptr;
       if (complete && fillModelData) copyModelData(state->modelData);
     }

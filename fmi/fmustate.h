@@ -61,8 +61,8 @@ void fmiCopyStateValues(ModelInstance* to, const ModelInstance* from);
 // values.
 void fmiCopyStateScalars(ModelInstance* to, const ModelInstance* from);
 
-// Copies a whole ModelData block from source (at any alignment) into destination, except its
-// pointers: the pointer fields (external objects with their destructors, Jacobian hand-over,
+// Copies a ModelData block from source (at any alignment) into destination, up to the reserve
+// (which stays as the destination has it), except its pointers: the pointer fields (external objects with their destructors, Jacobian hand-over,
 // string table) are taken from `pointers` (destination itself to keep its own) and the first two
 // words are set to the given solver blocks. No pointer ever travels with a copied block.
 void fmiCopyModelDataBlock(ModelData* destination, const void* source, const ModelData* pointers,

@@ -178,6 +178,11 @@ struct ModelData {
 
 static_assert(sizeof(ModelData) == modelDataBytes, "ModelData must keep its fixed size");
 
+// The part of the record that code writes. The reserve after it keeps what instantiation gave it
+// (zeros), so copies between an instance and its states take only this part: a tenth of the
+// record, which is what a host pays for taking a state before every step.
+constexpr size_t modelDataLiveBytes = offsetof(ModelData, reserve);
+
 // The static template every record starts from, and the record's size (defined by the model).
 extern ModelData modelDataTemplate;
 extern const int modelDataSize;
