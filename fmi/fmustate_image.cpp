@@ -78,8 +78,8 @@ void restorePointers(ModelInstance* state, const HiddenPointers& h) {
   memcpy(m->stringTable, h.stringTable, sizeof h.stringTable);
 }
 
-// Where a serialiser call stands: a fatal condition in the serialiser ends the call with the
-// refusal of the step it ended.
+// Where a serialiser call stands, and the refusal of each step: a fatal condition in the
+// serialiser ends the call as the failure of the step it was in does.
 enum SerialiserStep : int { stepMap, stepPack, stepDump, stepLoad, stepUnpack };
 
 void refuseStep(ModelInstance* instance, const char* name, int step) {
@@ -101,12 +101,12 @@ fmi2Status packAndDumpArmed(ModelInstance* instance, ModelInstance* state, tpl_b
   fmi2Status status = fmi2OK;
   *step = stepPack;
   if (tpl_pack(map, 0) != 0) {
-    warn(instance, name, "tpl_pack failed");
+    refuseStep(instance, name, *step);
     status = fmi2Warning;
   } else {
     *step = stepDump;
     if (!dump(map)) {
-      warn(instance, name, "tpl_dump failed");
+      refuseStep(instance, name, *step);
       status = fmi2Warning;
     }
   }
@@ -293,12 +293,12 @@ fmi2Status readImageArmed(ModelInstance* instance, Scratch* s, ModelInstance* st
   fmi2Status status = fmi2OK;
   *step = stepLoad;
   if (tpl_load(map, TPL_MODE_MEMORY, buffer, size) != 0) {
-    warn(instance, deserializeName, "tpl_load failed");
+    refuseStep(instance, deserializeName, *step);
     status = fmi2Warning;
   } else {
     *step = stepUnpack;
     if (tpl_unpack(map, 0) < 0 || !plausibleContents(instance, *s)) {
-      warn(instance, deserializeName, "tpl_unpack failed");
+      refuseStep(instance, deserializeName, *step);
       status = fmi2Warning;
     } else {
       adoptScratch(state, *s);

@@ -106,7 +106,7 @@ TEST_F(SerialiserCalls, AnInnerCallsFatalConditionLandsInTheInnerCall) {
 
 // A map made in a call may be released after it: its blocks are no longer the call's.
 TEST_F(SerialiserCalls, BlocksOutliveTheCallThatTookThem) {
-  tpl_map_node* map = nullptr;
+  tpl_map_node* volatile map = nullptr;  // set after arming, read after leaving
   SerialiserCall call;
   fmiSerialiserEnter(&call, instance);
   if (SERIALISER_ARMED(call)) map = tpl_map("i#f#", numbers, 4, values, 8);
