@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "messages.h"
 #include "tpl.h"
@@ -17,17 +19,28 @@ static_assert(sizeof(SerialiserBlock) % alignof(max_align_t) == 0,
 
 namespace {
 
+// Every call in progress on any thread, each thread's innermost first. A registry rather than a
+// thread-local slot: a slot of a loaded library is either allocated at a thread's first use
+// (and the C library ends the process when that fails) or taken from the static TLS block,
+// which repeated loads of two copies of the unit use up.
+constinit std::mutex registryLock;
+SerialiserCall* callsInProgress = nullptr;
+
 // The calling thread's serialiser call, null outside one.
-// Initial-exec: the slot lies in the static TLS block of each thread, so reaching it never
-// allocates (a lazily allocated slot of a loaded library would, and glibc aborts the process
-// when that allocation fails).
-__attribute__((tls_model("initial-exec"))) thread_local SerialiserCall* activeCall = nullptr;
+SerialiserCall* currentCall() {
+  const std::thread::id self = std::this_thread::get_id();
+  registryLock.lock();
+  SerialiserCall* call = callsInProgress;
+  while (call && call->thread != self) call = call->next;
+  registryLock.unlock();
+  return call;
+}
 
 // A block taken outside any call is linked to itself, so that releasing it unlinks nothing.
 void detach(SerialiserBlock* block) { block->next = block->previous = block; }
 
 void linkBlock(SerialiserBlock* block) {
-  SerialiserCall* call = activeCall;
+  SerialiserCall* call = currentCall();
   if (!call) {
     detach(block);
     return;
@@ -82,7 +95,7 @@ void serialiserFree(void* bytes) {
 // line ends are the stream's, not the text's. Outside a call a message has no instance to go
 // to and is dropped.
 int serialiserReport(const char* format, ...) {
-  SerialiserCall* call = activeCall;
+  SerialiserCall* call = currentCall();
   if (!call) return 0;
   char text[messageLimit + 1];
   va_list args;
@@ -105,7 +118,7 @@ void serialiserFatal(const char* format, ...) {
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  SerialiserCall* call = activeCall;
+  SerialiserCall* call = currentCall();
   if (!call) tpl_default_fatal("%s", text);
   serialiserReport("%s", text);
   SerialiserBlock* head = &call->blocks;
@@ -131,9 +144,12 @@ void installHooks() {
 void fmiSerialiserEnter(SerialiserCall* call, ModelInstance* instance) {
   installHooks();
   call->instance = instance;
-  call->outer = activeCall;
+  call->thread = std::this_thread::get_id();
   call->blocks.next = call->blocks.previous = &call->blocks;
-  activeCall = call;
+  registryLock.lock();
+  call->next = callsInProgress;
+  callsInProgress = call;
+  registryLock.unlock();
 }
 
 void fmiSerialiserLeave(SerialiserCall* call) {
@@ -143,5 +159,9 @@ void fmiSerialiserLeave(SerialiserCall* call) {
     unlinkBlock(block);
     detach(block);
   }
-  activeCall = call->outer;
+  registryLock.lock();
+  SerialiserCall** link = &callsInProgress;
+  while (*link != call) link = &(*link)->next;
+  *link = call->next;
+  registryLock.unlock();
 }

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <csetjmp>
+#include <thread>
 
 #include "instance.h"
 
@@ -33,7 +34,8 @@ struct SerialiserBlock {
 struct SerialiserCall {
   jmp_buf jump;
   ModelInstance* instance;
-  SerialiserCall* outer;
+  std::thread::id thread;  // the thread the call runs on
+  SerialiserCall* next;    // the next call in progress, on this thread or another
   SerialiserBlock blocks;  // the list of the call's live blocks, circular through this head
 };
 
@@ -44,6 +46,6 @@ void fmiSerialiserEnter(SerialiserCall* call, ModelInstance* instance);
 // True on arming; false when a fatal condition ended the serialiser's work.
 #define SERIALISER_ARMED(call) (setjmp((call).jump) == 0)
 
-// Ends the call: the thread's serialiser call is the outer one again. Blocks still live stay
-// valid and are no longer the call's.
+// Ends the call: the thread's serialiser call is the enclosing one again, if any. Blocks still
+// live stay valid and are no longer the call's.
 void fmiSerialiserLeave(SerialiserCall* call);
