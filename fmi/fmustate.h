@@ -43,6 +43,9 @@ void fmiReleaseFMUstate(ModelInstance* instance, ModelInstance** state);
 // returned NULL" (fmi2Warning, on the instance's logger).
 tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* record, tpl_blob* blob);
 
+// The three image calls run the serialiser under a call record (serialiser_call.h): its own
+// messages reach the instance's logger at fmi2Warning, and when it runs out of memory the call
+// refuses with fmi2Warning after "out of memory", as for the step it was in.
 // The exact byte count of the state's image.
 fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* state, size_t* size);
 // Writes the state's image into the first bytes of buffer; nothing when it does not fit.

@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "model.h"
 #include "modeldata.h"
+#include "serialiser_call.h"
 
 namespace {
 
@@ -77,38 +78,73 @@ void restorePointers(ModelInstance* state, const HiddenPointers& h) {
   memcpy(m->stringTable, h.stringTable, sizeof h.stringTable);
 }
 
+// Where a serialiser call stands, and the refusal of each step: a fatal condition in the
+// serialiser ends the call as the failure of the step it was in does.
+enum SerialiserStep : int { stepMap, stepPack, stepDump, stepLoad, stepUnpack };
+
+void refuseStep(ModelInstance* instance, const char* name, int step) {
+  switch (step) {
+    case stepMap: warn(instance, "createTplMap", "tpl_map returned NULL"); return;
+    case stepPack: warn(instance, name, "tpl_pack failed"); return;
+    case stepDump: warn(instance, name, "tpl_dump failed"); return;
+    case stepLoad: warn(instance, name, "tpl_load failed"); return;
+    default: warn(instance, name, "tpl_unpack failed"); return;
+  }
+}
+
+// The serialiser's part of packAndDump: the map is made and released here.
+template <typename Dump>
+fmi2Status packAndDumpArmed(ModelInstance* instance, ModelInstance* state, tpl_blob* blob, const char* name,
+                            Dump& dump, volatile int* step) {
+  tpl_map_node* map = createTplMap(instance, state, blob);
+  if (!map) return fmi2Warning;
+  fmi2Status status = fmi2OK;
+  *step = stepPack;
+  if (tpl_pack(map, 0) != 0) {
+    refuseStep(instance, name, *step);
+    status = fmi2Warning;
+  } else {
+    *step = stepDump;
+    if (!dump(map)) {
+      refuseStep(instance, name, *step);
+      status = fmi2Warning;
+    }
+  }
+  tpl_free_map(map);
+  return status;
+}
+
 // Packs the state and hands the map to `dump`; fmi2Warning after the failure's message. The
 // model block is read where it lies until the dump ends, so its pointers stay hidden till then.
 template <typename Dump>
 fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char* name, Dump&& dump) {
   tpl_blob local{};
   tpl_blob* blob = instance->modelDataBlob ? instance->modelDataBlob : &local;
-  tpl_map_node* map = createTplMap(instance, state, blob);
-  if (!map) return fmi2Warning;
   HiddenPointers hidden;
   hidePointers(state, &hidden);
-  fmi2Status status = fmi2OK;
-  if (tpl_pack(map, 0) != 0) {
-    warn(instance, name, "tpl_pack failed");
-    status = fmi2Warning;
-  } else if (!dump(map)) {
-    warn(instance, name, "tpl_dump failed");
+  SerialiserCall call;
+  fmiSerialiserEnter(&call, instance);
+  volatile int step = stepMap;
+  fmi2Status status;
+  if (SERIALISER_ARMED(call)) {
+    status = packAndDumpArmed(instance, state, blob, name, dump, &step);
+  } else {
+    refuseStep(instance, name, step);
     status = fmi2Warning;
   }
+  fmiSerialiserLeave(&call);
   restorePointers(state, hidden);
-  tpl_free_map(map);
   return status;
 }
 
 // Storage the image is unpacked into before anything of it reaches a state: a record of the
-// instance's counts whose arrays, string table and solver blocks lie in one block, the string
-// texts the unpack allocates, and the map over all of it. The blob is not copied: it points at
-// the model block inside the host's image, which outlives the call.
+// instance's counts whose arrays, string table and solver blocks lie in one block, and the
+// string texts the unpack allocates. The blob is not copied: it points at the model block inside
+// the host's image, which outlives the call.
 struct Scratch {
   ModelInstance record;
   double* block;
   tpl_blob blob;
-  tpl_map_node* map;
 };
 
 bool makeScratch(ModelInstance* instance, Scratch* s) {
@@ -138,12 +174,12 @@ bool makeScratch(ModelInstance* instance, Scratch* s) {
   return true;
 }
 
-// Gives back what the unpack allocated and the scratch storage itself.
-void releaseScratch(ModelInstance* instance, Scratch* s) {
-  if (s->map) tpl_free_map(s->map);
-  if (s->record.strings)
-    for (uint64_t i = 0; i <= s->record.ns; ++i) tpl_hooks.free(s->record.strings[i]);
-  if (s->block) instance->functions->freeMemory(s->block);
+// Gives back the texts the unpack allocated; the table keeps none.
+void releaseUnpackedStrings(Scratch* s) {
+  for (uint64_t i = 0; i <= s->record.ns; ++i) {
+    tpl_hooks.free(s->record.strings[i]);
+    s->record.strings[i] = nullptr;
+  }
 }
 
 // A field of a model block inside an image, where it lies at any alignment.
@@ -248,6 +284,31 @@ void adoptScratch(ModelInstance* state, const Scratch& s) {
                           state->solverInts);
 }
 
+// The serialiser's part of readImage: the map and the unpacked texts are made and released
+// here.
+fmi2Status readImageArmed(ModelInstance* instance, Scratch* s, ModelInstance* state, const fmi2Byte buffer[],
+                          size_t size, volatile int* step) {
+  tpl_map_node* map = createTplMap(instance, &s->record, &s->blob);
+  if (!map) return fmi2Warning;
+  fmi2Status status = fmi2OK;
+  *step = stepLoad;
+  if (tpl_load(map, TPL_MODE_MEMORY, buffer, size) != 0) {
+    refuseStep(instance, deserializeName, *step);
+    status = fmi2Warning;
+  } else {
+    *step = stepUnpack;
+    if (tpl_unpack(map, 0) < 0 || !plausibleContents(instance, *s)) {
+      refuseStep(instance, deserializeName, *step);
+      status = fmi2Warning;
+    } else {
+      adoptScratch(state, *s);
+    }
+  }
+  tpl_free_map(map);
+  releaseUnpackedStrings(s);
+  return status;
+}
+
 // Reads the image into the state. Nothing reaches the state unless every step succeeds and the
 // contents are plausible. fmi2OK, or fmi2Warning after the failure's message.
 fmi2Status readImage(ModelInstance* instance, Scratch* s, ModelInstance* state, const fmi2Byte buffer[],
@@ -256,18 +317,20 @@ fmi2Status readImage(ModelInstance* instance, Scratch* s, ModelInstance* state, 
     warn(instance, deserializeName, "tpl_load failed");
     return fmi2Warning;
   }
-  s->map = createTplMap(instance, &s->record, &s->blob);
-  if (!s->map) return fmi2Warning;
-  if (tpl_load(s->map, TPL_MODE_MEMORY, buffer, size) != 0) {
-    warn(instance, deserializeName, "tpl_load failed");
-    return fmi2Warning;
+  SerialiserCall call;
+  fmiSerialiserEnter(&call, instance);
+  volatile int step = stepMap;
+  fmi2Status status;
+  if (SERIALISER_ARMED(call)) {
+    status = readImageArmed(instance, s, state, buffer, size, &step);
+  } else {
+    // The unpacked texts went with the serialiser's other blocks.
+    memset(s->record.strings, 0, (s->record.ns + 1) * sizeof(char*));
+    refuseStep(instance, deserializeName, step);
+    status = fmi2Warning;
   }
-  if (tpl_unpack(s->map, 0) < 0 || !plausibleContents(instance, *s)) {
-    warn(instance, deserializeName, "tpl_unpack failed");
-    return fmi2Warning;
-  }
-  adoptScratch(state, *s);
-  return fmi2OK;
+  fmiSerialiserLeave(&call);
+  return status;
 }
 
 }  // namespace
@@ -340,6 +403,6 @@ fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer
     if (status != fmi2OK && state->modelData) copyModelData(state->modelData);
     *handle = state;
   }
-  releaseScratch(instance, &scratch);
+  instance->functions->freeMemory(scratch.block);
   return status;
 }

@@ -9,7 +9,10 @@
 //
 // Results are 0 (or a count, see tpl_unpack) and -1; errors are reported through
 // tpl_hooks.report. Out of memory and internal inconsistencies go to tpl_hooks.fatal, which ends
-// the process. A map is used by one thread at a time; the hooks are process-wide, not guarded.
+// the process, or jumps out of the serialiser when a caller's hook does so: every tpl path
+// holds plain records only and takes all its memory from the allocation hooks, so a hook that
+// keeps count of the blocks it handed out can give back what the abandoned work held. A map is
+// used by one thread at a time; the hooks are process-wide, not guarded.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +43,7 @@ struct tpl_hook_table {
   void* (*malloc)(size_t size);
   void* (*realloc)(void* block, size_t size);
   void (*free)(void* block);
-  void (*fatal)(const char* format, ...);   // must not return
+  void (*fatal)(const char* format, ...);   // must not return (a longjmp out of it is allowed)
   uint64_t gather_limit;                    // largest image a gather accepts, 0 = no limit
 };
 extern tpl_hook_table tpl_hooks;

@@ -279,8 +279,12 @@ TEST_F(FmuState, SizeIsTheImageLengthAndABufferOneByteShortGetsNothing) {
 
   std::vector<char> buffer(size + 16, '\x5A');
   host.clear();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(unit.fmi2SerializeFMUstate(c, state, buffer.data(), size - 1), fmi2Warning);
-  EXPECT_EQ(textsAt(fmi2Warning), std::vector<std::string>{"fmi2SerializeFMUstate: tpl_dump failed"});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  // The serialiser's own message reaches the instance's logger, not the standard error stream.
+  EXPECT_EQ(textsAt(fmi2Warning), (std::vector<std::string>{"tpl_dump: buffer too small, need 882590 bytes",
+                                                            "fmi2SerializeFMUstate: tpl_dump failed"}));
   EXPECT_EQ(std::count(buffer.begin(), buffer.end(), '\x5A'), static_cast<long>(buffer.size()));
 
   ASSERT_EQ(unit.fmi2SerializeFMUstate(c, state, buffer.data(), size), fmi2OK);
@@ -354,7 +358,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, StringItemText, ::testing::Values(size_t{0}, s
 struct BadImage {
   const char* what;
   std::function<void(std::vector<char>&)> change;
-  const char* message;
+  // The warnings, in order: the serialiser's own, when it read the image, then the call's.
+  std::vector<std::string> messages;
 };
 
 void PrintTo(const BadImage& c, std::ostream* os) { *os << c.what; }
@@ -374,8 +379,10 @@ TEST_P(BadImages, AreRefusedAndLeaveACleanState) {
   GetParam().change(image);
   long blocks = hostAllocator().liveBlocks;
   fmi2FMUstate state = nullptr;
+  testing::internal::CaptureStderr();
   EXPECT_EQ(unit.fmi2DeSerializeFMUstate(c, image.data(), image.size(), &state), fmi2Warning);
-  EXPECT_EQ(textsAt(fmi2Warning), std::vector<std::string>{GetParam().message});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(textsAt(fmi2Warning), GetParam().messages);
   ASSERT_NE(state, nullptr);
   std::vector<char> clean = serialize(c, state);
   ASSERT_EQ(clean.size(), imageSize);
@@ -388,25 +395,28 @@ TEST_P(BadImages, AreRefusedAndLeaveACleanState) {
   EXPECT_EQ(get(c, model::filterT), 0.25);
 }
 
-const char* const loadFailed = "fmi2DeSerializeFMUstate: tpl_load failed";
-const char* const unpackFailed = "fmi2DeSerializeFMUstate: tpl_unpack failed";
+const std::vector<std::string> loadFailed = {"fmi2DeSerializeFMUstate: tpl_load failed"};
+const std::vector<std::string> notAnImage = {"not a valid tpl file", "fmi2DeSerializeFMUstate: tpl_load failed"};
+const std::vector<std::string> otherFormat = {"format signature mismatch", "fmi2DeSerializeFMUstate: tpl_load failed"};
+const std::vector<std::string> unpackFailed = {"fmi2DeSerializeFMUstate: tpl_unpack failed"};
 
 INSTANTIATE_TEST_SUITE_P(
     Images, BadImages,
     ::testing::Values(
-        BadImage{"zero length", [](std::vector<char>& i) { i.clear(); }, loadFailed},
-        BadImage{"header only", [](std::vector<char>& i) { i.resize(8); }, loadFailed},
-        BadImage{"truncated", [](std::vector<char>& i) { i.pop_back(); }, loadFailed},
-        BadImage{"one byte too long", [](std::vector<char>& i) { i.push_back(0); }, loadFailed},
-        BadImage{"format bit flipped", [](std::vector<char>& i) { i[20] ^= 0x01; }, loadFailed},
-        BadImage{"fixed length bit flipped", [](std::vector<char>& i) { i[70] ^= 0x04; }, loadFailed},
-        BadImage{"unknown flag bit", [](std::vector<char>& i) { i[3] |= 0x08; }, loadFailed},
+        BadImage{"zero length", [](std::vector<char>& i) { i.clear(); }, notAnImage},
+        BadImage{"header only", [](std::vector<char>& i) { i.resize(8); }, notAnImage},
+        BadImage{"truncated", [](std::vector<char>& i) { i.pop_back(); }, notAnImage},
+        BadImage{"one byte too long", [](std::vector<char>& i) { i.push_back(0); }, notAnImage},
+        BadImage{"format bit flipped", [](std::vector<char>& i) { i[20] ^= 0x01; }, notAnImage},
+        BadImage{"format character replaced", [](std::vector<char>& i) { i[8] = 'i'; }, otherFormat},
+        BadImage{"fixed length bit flipped", [](std::vector<char>& i) { i[70] ^= 0x04; }, notAnImage},
+        BadImage{"unknown flag bit", [](std::vector<char>& i) { i[3] |= 0x08; }, notAnImage},
         BadImage{"far too long", [](std::vector<char>& i) { i.resize(4 * imageSize); }, loadFailed},
         // No state of this instance has an image that long: refused before anything is read.
         BadImage{"text of 4000 characters on the string item",
                  [](std::vector<char>& i) { i = withStringText(i, 4000); }, loadFailed},
         // Read byte-swapped, the total length no longer matches.
-        BadImage{"big-endian flag", [](std::vector<char>& i) { i[3] |= 0x01; }, loadFailed},
+        BadImage{"big-endian flag", [](std::vector<char>& i) { i[3] |= 0x01; }, notAnImage},
         BadImage{"mode 9", [](std::vector<char>& i) { put<int32_t>(i, modeOffset, 9); }, unpackFailed},
         BadImage{"mode -1", [](std::vector<char>& i) { put<int32_t>(i, modeOffset, -1); }, unpackFailed},
         BadImage{"level 99", [](std::vector<char>& i) { put<int32_t>(i, levelOffset, 99); }, unpackFailed},

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "unit_fixture.h"
@@ -83,6 +86,27 @@ TEST(LoadCycles, TwoThousandCyclesLeaveNothingBehind) {
   if (!underAddressSanitizer) {
     EXPECT_LT(residentKilobytes() - residentBefore, 4096) << "kB grown";
   }
+}
+
+// Two copies of the unit (two FMUs of this runtime), each unloaded while the other is loaded: a
+// unit that took space of the static thread-local block would find none left after a few rounds.
+TEST(LoadCycles, TwoCopiesLoadedAndUnloadedInTurnKeepLoading) {
+  std::vector<std::string> copies;
+  for (const char* tag : {"a", "b"}) {
+    copies.push_back((std::filesystem::temp_directory_path() /
+                      ("quenzel-copy-" + std::to_string(getpid()) + "-" + tag + ".so"))
+                         .string());
+    std::filesystem::copy_file(QUENZEL_SO_PATH, copies.back(), std::filesystem::copy_options::overwrite_existing);
+  }
+  for (int round = 0; round < 100; ++round) {
+    auto first = std::make_unique<FmuLibrary>(copies[0].c_str());
+    auto second = std::make_unique<FmuLibrary>(copies[1].c_str());
+    ASSERT_TRUE(first->loaded()) << "round " << round << ": " << first->error();
+    ASSERT_TRUE(second->loaded()) << "round " << round << ": " << second->error();
+    first.reset();
+    second.reset();
+  }
+  for (const std::string& copy : copies) std::filesystem::remove(copy);
 }
 
 }  // namespace

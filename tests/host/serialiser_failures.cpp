@@ -1,0 +1,331 @@
+// Allocation failures inside the three calls that run the serialiser: each allocation fails in
+// turn, the host's through its allocator and the C heap's through an interposed malloc, and the
+// host lives on with a status, a message, nothing on its standard error and nothing leaked.
+//
+// The program has a malloc of its own (it is linked with its symbols exported, so the loaded
+// unit binds to it) on top of the C library's, or under the address sanitizer on top of the
+// sanitizer's, which then still sees every block.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "state_fixture.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDERLYING(name) __interceptor_##name
+#else
+#define UNDERLYING(name) __libc_##name
+#endif
+
+namespace heap {
+
+// While armed, the calls of this thread are counted, the failAt-th fails, and every block taken
+// is remembered until it is freed. The host's own callbacks disarm it while they run.
+thread_local bool armed = false;
+long failAt = 0;
+long calls = 0;
+constexpr int liveCapacity = 65536;
+void* live[liveCapacity];
+int liveCount = 0;
+bool overflow = false;
+
+bool failNext() { return ++calls == failAt; }
+
+void remember(void* block) {
+  if (liveCount == liveCapacity) {
+    overflow = true;
+    return;
+  }
+  live[liveCount++] = block;
+}
+
+bool forget(void* block) {
+  for (int k = liveCount; k-- > 0;)
+    if (live[k] == block) {
+      live[k] = live[--liveCount];
+      return true;
+    }
+  return false;
+}
+
+// Disarms the heap for the current scope.
+struct Suspended {
+  bool was = armed;
+  Suspended() { armed = false; }
+  ~Suspended() { armed = was; }
+};
+
+}  // namespace heap
+
+extern "C" {
+void* UNDERLYING(malloc)(size_t);
+void* UNDERLYING(calloc)(size_t, size_t);
+void* UNDERLYING(realloc)(void*, size_t);
+void UNDERLYING(free)(void*);
+
+void* malloc(size_t size) {
+  if (!heap::armed) return UNDERLYING(malloc)(size);
+  if (heap::failNext()) return nullptr;
+  void* block = UNDERLYING(malloc)(size);
+  if (block) heap::remember(block);
+  return block;
+}
+
+void* calloc(size_t count, size_t size) {
+  if (!heap::armed) return UNDERLYING(calloc)(count, size);
+  if (heap::failNext()) return nullptr;
+  void* block = UNDERLYING(calloc)(count, size);
+  if (block) heap::remember(block);
+  return block;
+}
+
+void* realloc(void* block, size_t size) {
+  if (!heap::armed || (block && size == 0)) {
+    bool ours = block && heap::forget(block);
+    void* grown = UNDERLYING(realloc)(block, size);
+    if (ours && grown) heap::remember(grown);
+    return grown;
+  }
+  if (heap::failNext()) return nullptr;
+  bool ours = !block || heap::forget(block);
+  void* grown = UNDERLYING(realloc)(block, size);
+  if (!grown) {
+    if (ours && block) heap::remember(block);
+    return nullptr;
+  }
+  if (ours) heap::remember(grown);
+  return grown;
+}
+
+void free(void* block) {
+  if (!block) return;
+  heap::forget(block);
+  UNDERLYING(free)(block);
+}
+}
+
+namespace {
+
+using namespace stateImage;
+
+// What reaches file descriptor 2 between the start and take().
+class StandardErrorCapture {
+ public:
+  StandardErrorCapture() {
+    fflush(stderr);
+    file_ = tmpfile();
+    saved_ = dup(2);
+    dup2(fileno(file_), 2);
+  }
+  ~StandardErrorCapture() { take(); }
+  std::string take() {
+    if (!file_) return text_;
+    fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    rewind(file_);
+    char chunk[512];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file_)) > 0) text_.append(chunk, n);
+    fclose(file_);
+    file_ = nullptr;
+    return text_;
+  }
+
+ private:
+  FILE* file_ = nullptr;
+  int saved_ = -1;
+  std::string text_;
+};
+
+// The host's callbacks, run with the C heap disarmed: a failure the test injects is the unit's.
+HostCallbacks* recording = nullptr;
+
+extern "C" void disarmedLogger(fmi2ComponentEnvironment, fmi2String instanceName, fmi2Status status,
+                               fmi2String category, fmi2String message, ...) {
+  heap::Suspended suspended;
+  char text[16384];
+  va_list args;
+  va_start(args, message);
+  vsnprintf(text, sizeof text, message, args);
+  va_end(args);
+  recording->log.push_back(LogRecord{status, category, instanceName, text});
+}
+extern "C" void* disarmedAllocate(size_t count, size_t size) {
+  heap::Suspended suspended;
+  return recording->functions()->allocateMemory(count, size);
+}
+extern "C" void disarmedFree(void* block) {
+  heap::Suspended suspended;
+  recording->functions()->freeMemory(block);
+}
+
+enum Heap { hostHeap, cHeap };
+
+// One of the three calls on a running instance with a state and that state's image.
+struct Subject {
+  fmi2Component c;
+  fmi2FMUstate state;
+  std::vector<char>* image;
+  fmi2FMUstate* made;  // a state the call makes, null before it
+};
+
+struct SerialiserCallCase {
+  const char* name;
+  std::function<fmi2Status(const FmuLibrary&, const Subject&)> run;
+  // The refusals a failure may end in: the messages of the steps that take memory.
+  std::vector<std::string> refusals;
+};
+
+void PrintTo(const SerialiserCallCase& c, std::ostream* os) { *os << c.name; }
+
+const SerialiserCallCase serialiserCalls[] = {
+    {"fmi2SerializedFMUstateSize",
+     [](const FmuLibrary& u, const Subject& s) {
+       size_t size = 0;
+       return u.fmi2SerializedFMUstateSize(s.c, s.state, &size);
+     },
+     {"createTplMap: tpl_map returned NULL", "fmi2SerializedFMUstateSize: tpl_pack failed"}},
+    {"fmi2SerializeFMUstate",
+     [](const FmuLibrary& u, const Subject& s) {
+       std::vector<char> buffer;
+       {
+         heap::Suspended suspended;
+         buffer.resize(s.image->size());
+       }
+       return u.fmi2SerializeFMUstate(s.c, s.state, buffer.data(), buffer.size());
+     },
+     {"createTplMap: tpl_map returned NULL", "fmi2SerializeFMUstate: tpl_pack failed"}},
+    {"fmi2DeSerializeFMUstate",
+     [](const FmuLibrary& u, const Subject& s) {
+       return u.fmi2DeSerializeFMUstate(s.c, s.image->data(), s.image->size(), s.made);
+     },
+     {"createTplMap: tpl_map returned NULL", "fmi2DeSerializeFMUstate: tpl_unpack failed"}},
+};
+
+class SerialiserAllocationFailure : public StateTest,
+                                    public ::testing::WithParamInterface<std::tuple<SerialiserCallCase, Heap>> {
+ protected:
+  void SetUp() override {
+    StateTest::SetUp();
+    recording = &host;
+  }
+
+  fmi2Component running() {
+    fmi2Component c = instantiate(fmi2ModelExchange, "inst", fmi2True, &functions_);
+    consistentLimits(c);
+    EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
+    EXPECT_EQ(unit.fmi2ExitInitializationMode(c), fmi2OK);
+    EXPECT_EQ(set(c, model::filterT, 0.25), fmi2OK);
+    return c;
+  }
+
+  const fmi2CallbackFunctions functions_{disarmedLogger, disarmedAllocate, disarmedFree, nullptr, &host};
+};
+
+// For every k until the call gets through: the k-th allocation of the call fails; the call
+// returns its failure status with a message on the logger and nothing on the standard error
+// stream, every block it took is given back, and the instance still makes and reads images.
+TEST_P(SerialiserAllocationFailure, EachAllocationInTurnEndsTheCallNotTheHost) {
+  const SerialiserCallCase& call = std::get<0>(GetParam());
+  const Heap failing = std::get<1>(GetParam());
+  bool completed = false;
+  long failures = 0;
+  for (long k = 1; !completed && k <= 10000; ++k) {
+    SCOPED_TRACE("allocation " + std::to_string(k));
+    fmi2Component c = running();
+    ASSERT_NE(c, nullptr);
+    fmi2FMUstate state = nullptr;
+    ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
+    std::vector<char> image = serialize(c, state);
+    ASSERT_EQ(image.size(), imageSize);
+    // The first call of a process installs the unit's hooks; the calls above have done that.
+    fmi2FMUstate made = nullptr;
+    Subject subject{c, state, &image, &made};
+    host.clear();
+    long hostBlocks = hostAllocator().liveBlocks;
+
+    StandardErrorCapture standardError;
+    heap::calls = 0;
+    heap::liveCount = 0;
+    heap::overflow = false;
+    if (failing == hostHeap) {
+      hostAllocator().failAt = hostAllocator().calls + k;
+    } else {
+      heap::failAt = k;
+      heap::armed = true;
+    }
+    long hostCallsBefore = hostAllocator().calls;
+    fmi2Status status = call.run(unit, subject);
+    heap::armed = false;
+    heap::failAt = 0;
+    hostAllocator().failAt = 0;
+    std::string written = standardError.take();
+
+    const long taken = failing == hostHeap ? hostAllocator().calls - hostCallsBefore : heap::calls;
+    completed = taken < k;
+    EXPECT_EQ(written, "");
+    if (completed) {
+      EXPECT_EQ(status, fmi2OK);
+      if (failing == cHeap) {
+        EXPECT_GT(taken, 0) << "the unit's C heap is not the test's";
+      }
+    } else {
+      ++failures;
+      std::vector<std::string> texts = host.texts();
+      ASSERT_FALSE(texts.empty()) << "no message";
+      if (failing == hostHeap) {
+        // Only the deserialisation takes the host's memory: for its new state and its scratch
+        // storage. Without them the instance takes the error exit.
+        EXPECT_EQ(status, fmi2Error);
+        EXPECT_EQ(texts.front(), "memory allocation failed");
+        EXPECT_EQ(made, nullptr);
+      } else {
+        EXPECT_EQ(status, fmi2Warning);
+        EXPECT_EQ(texts.front(), "out of memory");
+        EXPECT_NE(std::find(call.refusals.begin(), call.refusals.end(), texts.back()), call.refusals.end())
+            << texts.back();
+      }
+    }
+    EXPECT_FALSE(heap::overflow);
+    EXPECT_EQ(heap::liveCount, 0) << "C heap blocks the call did not give back";
+
+    // A state the call made is the host's to free, refused or not; then the host's allocator
+    // holds what it held before.
+    if (made) {
+      EXPECT_EQ(unit.fmi2FreeFMUstate(c, &made), fmi2OK);
+    }
+    EXPECT_EQ(hostAllocator().liveBlocks, hostBlocks);
+
+    // The instance still writes and reads images of its state.
+    std::vector<char> again = serialize(c, state);
+    fmi2FMUstate copy = nullptr;
+    EXPECT_EQ(unit.fmi2DeSerializeFMUstate(c, again.data(), again.size(), &copy), fmi2OK);
+    EXPECT_TRUE(sameStateImage(serialize(c, copy), image));
+    unit.fmi2FreeFMUstate(c, &copy);
+    unit.fmi2FreeFMUstate(c, &state);
+    release(c);
+    if (HasFatalFailure() || HasNonfatalFailure()) break;
+  }
+  EXPECT_TRUE(completed) << "the call never got through";
+  if (failing == cHeap || std::string(call.name) == "fmi2DeSerializeFMUstate") {
+    EXPECT_GT(failures, 0) << "no allocation of the call was failed";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ThreeCalls, SerialiserAllocationFailure,
+                         ::testing::Combine(::testing::ValuesIn(serialiserCalls), ::testing::Values(hostHeap, cHeap)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == hostHeap ? "HostAllocator" : "CHeap");
+                         });
+
+}  // namespace
