@@ -42,7 +42,15 @@ struct amatRows {
 // preset name current->name receives the stored name (heap); with one the stored name must equal
 // it. 0, 2 (other name), 3 (end of file), 4.
 int amatGetBinHeader(AmatReadFile* file, Amatrix* current, const char* presetName);
-// Reads the data of the header just read into matrix (its delivered type and prepared storage).
+// Read the data of the header just read into matrix (its delivered type and prepared storage):
+// stored int32, float32 or float64 values, converted to the delivered type on the way. 0 or 4.
+int amatGetBinInteger(AmatReadFile* file, Amatrix* matrix);
+int amatGetBinReal(AmatReadFile* file, Amatrix* matrix);
+int amatGetBinDouble(AmatReadFile* file, Amatrix* matrix);
+// Reads stored characters of the precision digit (0 one float64 each, 5 bytes) into row texts
+// without their trailing white space (trim) or trailing NULs; ncol becomes the longest row. 0 or 4.
+int amatGetBinChar(AmatReadFile* file, Amatrix* matrix, int precision, int trim);
+// Reads the data of the header just read with the reader of its stored type.
 int amatGetBinData(AmatReadFile* file, Amatrix* matrix, AmatType storedType, int trim);
 
 int amatPutBinInteger(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const int32_t* data);
