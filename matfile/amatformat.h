@@ -17,6 +17,10 @@ int amatCharStorageError(const AmatReadFile* file, const Amatrix* matrix, int64_
 // Allocates the storage of the delivered type for the header just read (the stored kind given):
 // 0, or 4 with the allocation message (also for sizes the file cannot hold) or a stop request.
 int amatPrepareStorage(AmatReadFile* file, Amatrix* matrix, AmatType storedType);
+// The header just read (stored name, nrow, ncol and kind) against what the caller requires (type,
+// nrow and ncol as amatGetMatrix takes them): 0; 1 no elements; 2 another kind or size; 4 a
+// negative dimension.
+int amatCheckHeader(const AmatReadFile* file, const Amatrix* header, const Amatrix* required);
 // Element count and the row slot used by the row-by-row readers.
 int64_t amatRowEnd(const Amatrix* matrix);
 int64_t amatRowSlot(const Amatrix* matrix, int64_t row);
@@ -70,6 +74,9 @@ int amatSkipComments(AmatReadFile* file);
 int amatGetTextHeader(AmatReadFile* file, Amatrix* current, const char* presetName);
 int amatGetTextNumeric(AmatReadFile* file, Amatrix* matrix);
 int amatGetTextChar(AmatReadFile* file, Amatrix* matrix);
+// Reads the values or the row texts of the declaration just read with the reader of the delivered
+// type (matrix->type): 0, 3 (end of file among the values) or 4.
+int amatGetTextData(AmatReadFile* file, Amatrix* matrix);
 
 // Row names (one text per row, or null) are written after each row's values: with
 // nameColumn > 0 as a comment, otherwise directly.

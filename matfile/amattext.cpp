@@ -318,6 +318,21 @@ int amatGetTextChar(AmatReadFile* file, Amatrix* m) {
   return 0;
 }
 
+int amatGetTextData(AmatReadFile* file, Amatrix* matrix) {
+  switch (matrix->type) {
+    case integerMatrix:
+    case realMatrix:
+    case doubleMatrix:
+    case realRowMatrix:
+    case doubleRowMatrix: return amatGetTextNumeric(file, matrix);
+    case charMatrix: return amatGetTextChar(file, matrix);
+    default:
+      amatSetMessage("Error should never occur when reading file \"%.400s\"\n(matrix.type = %d).\n",
+                     StringOrEmpty(file->path), matrix->type);
+      return 4;
+  }
+}
+
 // ---- Writing ---------------------------------------------------------------------------------
 
 int amatPutTextInteger(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const int32_t* data,
