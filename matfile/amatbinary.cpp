@@ -417,6 +417,18 @@ int amatPutBinChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t 
   return ok ? 0 : WriteError(file, name, nrow, shownCols);
 }
 
+int amatPutRinitBin(AmatWriteFile* file) {
+  FILE* s = file->stream;
+  long at = ftell(s);
+  file->rowHeaderPos = at;
+  size_t namlen = strlen(file->rowName) + 1;
+  int32_t header[5] = {file->rowType == doubleMatrix ? 0 : 10, file->rowNcol, 0, 0, static_cast<int32_t>(namlen)};
+  memcpy(file->header, header, sizeof header);
+  bool ok = at >= 0 && WriteBytes(s, header, sizeof header) &&
+            WriteBytes(s, file->rowName, static_cast<int64_t>(namlen));
+  return ok ? 0 : amatRowWiseError(file);
+}
+
 int amatPutRdimsBin(AmatWriteFile* file) {
   FILE* s = file->stream;
   // The end of the file follows from the header (one system call per row fewer than asking the
@@ -428,10 +440,5 @@ int amatPutRdimsBin(AmatWriteFile* file) {
   bool ok = end >= 0 && fseek(s, static_cast<long>(file->rowHeaderPos), SEEK_SET) == 0 &&
             WriteBytes(s, file->header, sizeof file->header);
   ok = end >= 0 && fseek(s, end, SEEK_SET) == 0 && ok;
-  if (!ok) {
-    amatSetMessage("Error when writing matrix \"%.400s\" row-wise to file \"%.400s\":\n%.400s\n",
-                   StringOrEmpty(file->rowName), StringOrEmpty(file->path), amatSystemError());
-    return 1;
-  }
-  return 0;
+  return ok ? 0 : amatRowWiseError(file);
 }

@@ -40,6 +40,12 @@ struct amatRows {
   T at(int64_t i, int64_t j) const { return rows[i][j]; }
 };
 
+// ---- Row-wise writing ------------------------------------------------------------------------
+// The messages of the record's row-wise matrix (rowName): a failed header or dimensions update
+// ("... row-wise to file ..."), and a row (numbered from 1) that could not be written. Both 1.
+int amatRowWiseError(const AmatWriteFile* file);
+int amatRowWriteError(const AmatWriteFile* file, int32_t row);
+
 // ---- Binary ----------------------------------------------------------------------------------
 // Reads a header into current (nrow, ncol, the stored kind as type: integerMatrix, realMatrix,
 // doubleMatrix or charMatrix) and the precision digit into file->pendingPrecision. Without a
@@ -63,6 +69,10 @@ int amatPutBinDouble(AmatWriteFile* file, const char* name, int32_t nrow, int32_
 int amatPutBinRealRow(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, float* const* rows);
 int amatPutBinDoubleRow(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, double* const* rows);
 int amatPutBinChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, char* const* rows, char pad);
+// Starts the record's row-wise matrix (rowName, rowType, rowNcol): remembers its position in
+// rowHeaderPos and writes its header with no rows, kept in file->header, and its name. 0, or 1
+// with the row-wise message.
+int amatPutRinitBin(AmatWriteFile* file);
 // Writes file->header at file->rowHeaderPos and returns to the end: 0, or 1 with the row-wise
 // message.
 int amatPutRdimsBin(AmatWriteFile* file);
@@ -92,5 +102,14 @@ int amatPutTextDoubleRow(AmatWriteFile* file, const char* name, int32_t nrow, in
                          const char* comment, char* const* rowNames, int32_t nameColumn);
 int amatPutTextChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, char* const* rows,
                     const char* comment);
+// Starts the record's row-wise matrix: the type word and the name, then at rowHeaderPos the
+// dimensions (0, rowNcol) with room for the row counts to come. 0, or 1 with the row-wise message.
+int amatPutRinitText(AmatWriteFile* file);
+// Appends one row of rowNcol values, counts it, brings the dimensions up to date and flushes: 0,
+// or 1 with the row message when the values cannot be written.
+int amatPutRrowText(AmatWriteFile* file, const float* row);
+// Writes "(rows,ncol) " over the blank before the declared dimensions and returns to the end: 0,
+// or 1 with the row-wise message.
+int amatPutRdimsText(AmatWriteFile* file);
 // The longest name the text reader accepts.
 enum { amatTextNameLimit = 100 };
