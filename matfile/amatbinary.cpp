@@ -14,30 +14,14 @@ namespace {
 // Values move through a block of this many elements where they are converted or regrouped.
 constexpr int64_t kBlock = 512;
 
-int ElementBytes(int precision) { return precision == 0 ? 8 : 4; }
-
-// Reads count stored values of the precision (0 float64, 1 float32, 2 int32) as doubles.
-bool ReadValues(FILE* stream, int precision, double* out, int64_t count) {
-  unsigned char bytes[kBlock * 8];
-  int width = ElementBytes(precision);
+// Reads count stored values of type T as doubles.
+template <typename T>
+bool ReadValues(FILE* stream, double* out, int64_t count) {
+  T block[kBlock];
   while (count > 0) {
     int64_t n = count < kBlock ? count : kBlock;
-    if (fread(bytes, static_cast<size_t>(width), static_cast<size_t>(n), stream) != static_cast<size_t>(n))
-      return false;
-    for (int64_t k = 0; k < n; ++k) {
-      const unsigned char* at = bytes + k * width;
-      if (precision == 0) {
-        memcpy(&out[k], at, 8);
-      } else if (precision == 1) {
-        float f;
-        memcpy(&f, at, 4);
-        out[k] = f;
-      } else {
-        int32_t i;
-        memcpy(&i, at, 4);
-        out[k] = i;
-      }
-    }
+    if (fread(block, sizeof(T), static_cast<size_t>(n), stream) != static_cast<size_t>(n)) return false;
+    for (int64_t k = 0; k < n; ++k) out[k] = block[k];
     out += n;
     count -= n;
   }
@@ -61,21 +45,22 @@ AmatType ElementType(AmatType type) {
   return type == realRowMatrix ? realMatrix : type == doubleRowMatrix ? doubleMatrix : type;
 }
 
+// The numeric data of the header just read, stored as T (the element of the stored type), into
+// the storage of the delivered type.
+template <typename T>
 int GetBinNumeric(AmatReadFile* file, Amatrix* m, AmatType stored) {
   FILE* s = file->stream;
-  int precision = file->pendingPrecision;
   double values[kBlock];
   if (!file->transposed) {
     int64_t count = static_cast<int64_t>(m->nrow) * m->ncol;
     if (stored == m->type) {
-      if (fread(m->data, static_cast<size_t>(ElementBytes(precision)), static_cast<size_t>(count), s) !=
-          static_cast<size_t>(count))
+      if (fread(m->data, sizeof(T), static_cast<size_t>(count), s) != static_cast<size_t>(count))
         return NumericDataError(file, m);
       return 0;
     }
     for (int64_t n = 0; n < count;) {
       int64_t chunk = count - n < kBlock ? count - n : kBlock;
-      if (!ReadValues(s, precision, values, chunk)) return NumericDataError(file, m);
+      if (!ReadValues<T>(s, values, chunk)) return NumericDataError(file, m);
       for (int64_t k = 0; k < chunk; ++k, ++n) amatStoreValue(m, n % m->nrow, n / m->nrow, values[k]);
     }
     return 0;
@@ -88,13 +73,12 @@ int GetBinNumeric(AmatReadFile* file, Amatrix* m, AmatType stored) {
     if (rows && stored == realMatrix && amatStopRequest && amatStopRequest()) return StopError(file);
     if (direct) {
       void* row = static_cast<void**>(m->data)[amatRowSlot(m, i)];
-      if (fread(row, static_cast<size_t>(ElementBytes(precision)), static_cast<size_t>(m->ncol), s) !=
-          static_cast<size_t>(m->ncol))
+      if (fread(row, sizeof(T), static_cast<size_t>(m->ncol), s) != static_cast<size_t>(m->ncol))
         return NumericDataError(file, m);
     } else {
       for (int64_t j = 0; j < m->ncol;) {
         int64_t chunk = m->ncol - j < kBlock ? m->ncol - j : kBlock;
-        if (!ReadValues(s, precision, values, chunk)) return NumericDataError(file, m);
+        if (!ReadValues<T>(s, values, chunk)) return NumericDataError(file, m);
         for (int64_t k = 0; k < chunk; ++k, ++j) amatStoreValue(m, i, j, values[k]);
       }
     }
@@ -115,7 +99,7 @@ bool ReadChars(FILE* stream, int precision, unsigned char* out, int64_t count) {
   double values[kBlock];
   for (int64_t n = 0; n < count;) {
     int64_t chunk = count - n < kBlock ? count - n : kBlock;
-    if (!ReadValues(stream, 0, values, chunk)) return false;
+    if (!ReadValues<double>(stream, values, chunk)) return false;
     for (int64_t k = 0; k < chunk; ++k, ++n)
       out[n] = static_cast<unsigned char>(static_cast<uint32_t>(SaturatingInt(values[k])) & 0xFF);
   }
@@ -145,8 +129,17 @@ bool MakeRow(const unsigned char* chars, int64_t stride, int64_t ncol, int trim,
   return true;
 }
 
-int GetBinChar(AmatReadFile* file, Amatrix* m, int trim) {
-  int precision = file->pendingPrecision;
+}  // namespace
+
+int amatGetBinInteger(AmatReadFile* file, Amatrix* matrix) {
+  return GetBinNumeric<int32_t>(file, matrix, integerMatrix);
+}
+int amatGetBinReal(AmatReadFile* file, Amatrix* matrix) { return GetBinNumeric<float>(file, matrix, realMatrix); }
+int amatGetBinDouble(AmatReadFile* file, Amatrix* matrix) {
+  return GetBinNumeric<double>(file, matrix, doubleMatrix);
+}
+
+int amatGetBinChar(AmatReadFile* file, Amatrix* m, int precision, int trim) {
   if (precision != 0 && precision != 5) {
     amatSetMessage(
         "Wrong precision flag (= %d) of character matrix \"%.400s(%d,%d)\"\non file \"%.400s\".\nFlag must be 0 "
@@ -191,6 +184,8 @@ int GetBinChar(AmatReadFile* file, Amatrix* m, int trim) {
   m->ncol = static_cast<int32_t>(longest);
   return 0;
 }
+
+namespace {
 
 // ---- Writing ---------------------------------------------------------------------------------
 
@@ -354,10 +349,10 @@ int amatGetBinHeader(AmatReadFile* file, Amatrix* current, const char* presetNam
 
 int amatGetBinData(AmatReadFile* file, Amatrix* matrix, AmatType storedType, int trim) {
   switch (storedType) {
-    case integerMatrix:
-    case realMatrix:
-    case doubleMatrix: return GetBinNumeric(file, matrix, storedType);
-    case charMatrix: return GetBinChar(file, matrix, trim);
+    case integerMatrix: return amatGetBinInteger(file, matrix);
+    case realMatrix: return amatGetBinReal(file, matrix);
+    case doubleMatrix: return amatGetBinDouble(file, matrix);
+    case charMatrix: return amatGetBinChar(file, matrix, file->pendingPrecision, trim);
     default:
       amatSetMessage("Error should never occur when reading file \"%.400s\"\n(matrix.type = %d).\n",
                      StringOrEmpty(file->path), storedType);
@@ -422,6 +417,18 @@ int amatPutBinChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t 
   return ok ? 0 : WriteError(file, name, nrow, shownCols);
 }
 
+int amatPutRinitBin(AmatWriteFile* file) {
+  FILE* s = file->stream;
+  long at = ftell(s);
+  file->rowHeaderPos = at;
+  size_t namlen = strlen(file->rowName) + 1;
+  int32_t header[5] = {file->rowType == doubleMatrix ? 0 : 10, file->rowNcol, 0, 0, static_cast<int32_t>(namlen)};
+  memcpy(file->header, header, sizeof header);
+  bool ok = at >= 0 && WriteBytes(s, header, sizeof header) &&
+            WriteBytes(s, file->rowName, static_cast<int64_t>(namlen));
+  return ok ? 0 : amatRowWiseError(file);
+}
+
 int amatPutRdimsBin(AmatWriteFile* file) {
   FILE* s = file->stream;
   // The end of the file follows from the header (one system call per row fewer than asking the
@@ -433,10 +440,5 @@ int amatPutRdimsBin(AmatWriteFile* file) {
   bool ok = end >= 0 && fseek(s, static_cast<long>(file->rowHeaderPos), SEEK_SET) == 0 &&
             WriteBytes(s, file->header, sizeof file->header);
   ok = end >= 0 && fseek(s, end, SEEK_SET) == 0 && ok;
-  if (!ok) {
-    amatSetMessage("Error when writing matrix \"%.400s\" row-wise to file \"%.400s\":\n%.400s\n",
-                   StringOrEmpty(file->rowName), StringOrEmpty(file->path), amatSystemError());
-    return 1;
-  }
-  return 0;
+  return ok ? 0 : amatRowWiseError(file);
 }

@@ -18,8 +18,9 @@ int NullPointer() {
   return 4;
 }
 
-// The header just read against what the caller requires.
-int CheckHeader(const AmatReadFile* file, const Amatrix* h, const Amatrix* required) {
+}  // namespace
+
+int amatCheckHeader(const AmatReadFile* file, const Amatrix* h, const Amatrix* required) {
   const char* name = StringOrEmpty(h->name);
   const char* path = StringOrEmpty(file->path);
   const char* head = "Error when reading matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nbecause ";
@@ -61,6 +62,8 @@ int CheckHeader(const AmatReadFile* file, const Amatrix* h, const Amatrix* requi
     return fail(2, "column dimension <= %d required.\n", -required->ncol);
   return 0;
 }
+
+namespace {
 
 // The type the data are delivered in; voidMatrix for combinations the header check refuses.
 AmatType DeliveredType(AmatType requested, AmatType stored, int32_t preferred) {
@@ -191,12 +194,12 @@ int amatGetMatrix(AmatReadFile* file, Amatrix* matrix, int32_t preferredType, co
   };
   AmatType stored = c->type;
   if (!position) {
-    result = CheckHeader(file, c, matrix);
+    result = amatCheckHeader(file, c, matrix);
   } else {
     // Continuing trusts nothing the file says: the sizes must fit what the caller holds.
     Amatrix any = *matrix;
     any.nrow = 0, any.ncol = 0;
-    result = CheckHeader(file, c, &any);
+    result = amatCheckHeader(file, c, &any);
     if (result == 0 && IsRowType(matrix->type) && c->ncol != matrix->ncol) {
       amatSetMessage(
           "Error when reading matrix \"%.400s(%d,%d)\" from file \"%.400s\",\nbecause column dimension = %d "
@@ -249,12 +252,7 @@ int amatGetMatrix(AmatReadFile* file, Amatrix* matrix, int32_t preferredType, co
     if (position && fseek(file->stream, static_cast<long>(*position), SEEK_SET) != 0)
       return fail(amatNumericStorageError(file, c));
   }
-  if (file->format == 1)
-    result = amatGetBinData(file, c, stored, trim);
-  else if (c->type == charMatrix)
-    result = amatGetTextChar(file, c);
-  else
-    result = amatGetTextNumeric(file, c);
+  result = file->format == 1 ? amatGetBinData(file, c, stored, trim) : amatGetTextData(file, c);
   if (result != 0) {
     ReleaseStorage(c, fresh, addedFrom);
     return fail(result == 2 || result == 3 ? result : 4);

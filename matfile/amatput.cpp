@@ -13,29 +13,25 @@ int NullPointer() {
   return 4;
 }
 
-int RowWiseError(const AmatWriteFile* file, const char* name) {
-  amatSetMessage("Error when writing matrix \"%.400s\" row-wise to file \"%.400s\":\n%.400s\n", StringOrEmpty(name),
-                 StringOrEmpty(file->path), amatSystemError());
-  return 1;
-}
-
 int FormatError(const AmatWriteFile* file, const char* name) {
   amatSetMessage("Error should never occur when writing matrix \"%.400s\" to\nfile \"%.400s\" (file.format = %d)\n",
                  StringOrEmpty(name), StringOrEmpty(file->path), file->format);
   return 1;
 }
 
-// Writes "(rows,ncol) " over the blank before the declared dimensions and returns to the end.
-int PutRdimsText(AmatWriteFile* file) {
-  FILE* s = file->stream;
-  long end = ftell(s);
-  bool ok = end >= 0 && fseek(s, static_cast<long>(file->rowHeaderPos), SEEK_SET) == 0 &&
-            fprintf_c(s, "(%d,%d) ", file->rowsWritten, file->rowNcol) >= 0;
-  ok = end >= 0 && fseek(s, end, SEEK_SET) == 0 && ok;
-  return ok ? 0 : RowWiseError(file, file->rowName);
+}  // namespace
+
+int amatRowWiseError(const AmatWriteFile* file) {
+  amatSetMessage("Error when writing matrix \"%.400s\" row-wise to file \"%.400s\":\n%.400s\n",
+                 StringOrEmpty(file->rowName), StringOrEmpty(file->path), amatSystemError());
+  return 1;
 }
 
-}  // namespace
+int amatRowWriteError(const AmatWriteFile* file, int32_t row) {
+  amatSetMessage("Error when writing row %d of matrix \"%.400s\" row-wise\nto file \"%.400s\": %.400s\n", row,
+                 StringOrEmpty(file->rowName), StringOrEmpty(file->path), amatSystemError());
+  return 1;
+}
 
 int amatPutOpen(const char* fileName, int32_t format, int32_t bstruct, const char* className, const char* version,
                 const char* description, AmatWriteFile* file) {
@@ -225,21 +221,7 @@ int amatPutRinit(AmatWriteFile* file, const char* name, int32_t ncol, AmatType t
   file->rowType = type;
   file->rowNcol = ncol;
   file->rowsWritten = 0;
-  FILE* s = file->stream;
-  bool ok;
-  if (file->format == 0) {
-    ok = fprintf_c(s, "%s %s", type == doubleMatrix ? "double" : "float", name) >= 0;
-    long at = ok ? ftell(s) : -1;
-    ok = at >= 0 && fprintf_c(s, " (0,%d)                             \n", ncol) >= 0;
-    file->rowHeaderPos = at;
-  } else {
-    long at = ftell(s);
-    file->rowHeaderPos = at;
-    int32_t header[5] = {type == doubleMatrix ? 0 : 10, ncol, 0, 0, static_cast<int32_t>(strlen(name) + 1)};
-    memcpy(file->header, header, sizeof header);
-    ok = at >= 0 && fwrite(header, sizeof header, 1, s) == 1 && fwrite(name, strlen(name) + 1, 1, s) == 1;
-  }
-  return ok ? 0 : RowWiseError(file, name);
+  return file->format == 0 ? amatPutRinitText(file) : amatPutRinitBin(file);
 }
 
 int amatPutRrow(AmatWriteFile* file, const float* row) {
@@ -249,46 +231,28 @@ int amatPutRrow(AmatWriteFile* file, const float* row) {
                    StringOrEmpty(file->path));
     return 1;
   }
+  if (file->format == 0) return amatPutRrowText(file, row);
+  if (file->format != 1) return FormatError(file, file->rowName);
   FILE* s = file->stream;
   int32_t n = file->rowNcol > 0 ? file->rowNcol : 0;
   bool ok = true;
-  if (file->format == 1) {
-    if (file->rowType == doubleMatrix) {
-      // The header declares float64: the values are stored widened.
-      double block[512];
-      for (int32_t j = 0; j < n && ok;) {
-        int32_t chunk = n - j < 512 ? n - j : 512;
-        for (int32_t k = 0; k < chunk; ++k) block[k] = row[j + k];
-        ok = fwrite(block, sizeof(double), static_cast<size_t>(chunk), s) == static_cast<size_t>(chunk);
-        j += chunk;
-      }
-    } else {
-      ok = n == 0 || fwrite(row, sizeof(float), static_cast<size_t>(n), s) == static_cast<size_t>(n);
+  if (file->rowType == doubleMatrix) {
+    // The header declares float64: the values are stored widened.
+    double block[512];
+    for (int32_t j = 0; j < n && ok;) {
+      int32_t chunk = n - j < 512 ? n - j : 512;
+      for (int32_t k = 0; k < chunk; ++k) block[k] = row[j + k];
+      ok = fwrite(block, sizeof(double), static_cast<size_t>(chunk), s) == static_cast<size_t>(chunk);
+      j += chunk;
     }
-  } else if (file->format == 0) {
-    for (int32_t j = 0; j < n && ok; ++j) {
-      ok = fprintf_c(s, " %14.7E", static_cast<double>(row[j])) >= 0;
-      if (ok && (j + 1) % 5 == 0 && j + 1 < n) ok = fputs("\n    ", s) >= 0;
-    }
-    ok = ok && fputc('\n', s) != EOF;
   } else {
-    return FormatError(file, file->rowName);
+    ok = n == 0 || fwrite(row, sizeof(float), static_cast<size_t>(n), s) == static_cast<size_t>(n);
   }
-  int32_t done = file->format == 1 ? file->header[2] : file->rowsWritten;
-  if (!ok) {
-    amatSetMessage("Error when writing row %d of matrix \"%.400s\" row-wise\nto file \"%.400s\": %.400s\n", done + 1,
-                   file->rowName, StringOrEmpty(file->path), amatSystemError());
-    return 1;
-  }
-  // The dimensions are brought up to date in place; a failure there leaves its message but not
-  // the row's result (amatPutRclose repeats the update and reports it).
-  if (file->format == 1) {
-    file->header[2] += 1;
-    amatPutRdimsBin(file);
-  } else {
-    file->rowsWritten += 1;
-    PutRdimsText(file);
-  }
+  if (!ok) return amatRowWriteError(file, file->header[2] + 1);
+  // The header is brought up to date in place; a failure there leaves its message but not the
+  // row's result (amatPutRclose repeats the update and reports it).
+  file->header[2] += 1;
+  amatPutRdimsBin(file);
   fflush(s);
   return 0;
 }
@@ -300,11 +264,11 @@ int amatPutRclose(AmatWriteFile* file) {
   if (file->format == 1) {
     result = amatPutRdimsBin(file);
   } else if (file->format == 0) {
-    result = fputc('\n', file->stream) != EOF ? PutRdimsText(file) : RowWiseError(file, file->rowName);
+    result = fputc('\n', file->stream) != EOF ? amatPutRdimsText(file) : amatRowWiseError(file);
   } else {
     result = FormatError(file, file->rowName);
   }
-  if (result == 0 && fflush(file->stream) != 0) result = RowWiseError(file, file->rowName);
+  if (result == 0 && fflush(file->stream) != 0) result = amatRowWiseError(file);
   free(file->rowName);
   file->rowName = nullptr;
   return result;

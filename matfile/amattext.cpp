@@ -318,6 +318,21 @@ int amatGetTextChar(AmatReadFile* file, Amatrix* m) {
   return 0;
 }
 
+int amatGetTextData(AmatReadFile* file, Amatrix* matrix) {
+  switch (matrix->type) {
+    case integerMatrix:
+    case realMatrix:
+    case doubleMatrix:
+    case realRowMatrix:
+    case doubleRowMatrix: return amatGetTextNumeric(file, matrix);
+    case charMatrix: return amatGetTextChar(file, matrix);
+    default:
+      amatSetMessage("Error should never occur when reading file \"%.400s\"\n(matrix.type = %d).\n",
+                     StringOrEmpty(file->path), matrix->type);
+      return 4;
+  }
+}
+
 // ---- Writing ---------------------------------------------------------------------------------
 
 int amatPutTextInteger(AmatWriteFile* file, const char* name, int32_t nrow, int32_t ncol, const int32_t* data,
@@ -380,4 +395,41 @@ int amatPutTextChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t
   for (int64_t k = 0; k < nrow && ok; ++k)
     ok = (!rows[k] || PutEscaped(file->stream, rows[k])) && fputc('\n', file->stream) != EOF;
   return EndMatrix(file, name, nrow, width, ok);
+}
+
+int amatPutRinitText(AmatWriteFile* file) {
+  FILE* s = file->stream;
+  bool ok = fprintf_c(s, "%s %s", file->rowType == doubleMatrix ? "double" : "float", file->rowName) >= 0;
+  // The dimensions go right after the name; the blanks leave room for the row counts to come.
+  long at = ok ? ftell(s) : -1;
+  ok = at >= 0 && fprintf_c(s, " (0,%d)                             \n", file->rowNcol) >= 0;
+  file->rowHeaderPos = at;
+  return ok ? 0 : amatRowWiseError(file);
+}
+
+int amatPutRrowText(AmatWriteFile* file, const float* row) {
+  FILE* s = file->stream;
+  int32_t n = file->rowNcol > 0 ? file->rowNcol : 0;
+  bool ok = true;
+  for (int32_t j = 0; j < n && ok; ++j) {
+    ok = fprintf_c(s, " %14.7E", static_cast<double>(row[j])) >= 0;
+    if (ok && (j + 1) % 5 == 0 && j + 1 < n) ok = fputs("\n    ", s) >= 0;
+  }
+  ok = ok && fputc('\n', s) != EOF;
+  if (!ok) return amatRowWriteError(file, file->rowsWritten + 1);
+  file->rowsWritten += 1;
+  // The dimensions are brought up to date in place; a failure there leaves its message but not
+  // the row's result (amatPutRclose repeats the update and reports it).
+  amatPutRdimsText(file);
+  fflush(s);
+  return 0;
+}
+
+int amatPutRdimsText(AmatWriteFile* file) {
+  FILE* s = file->stream;
+  long end = ftell(s);
+  bool ok = end >= 0 && fseek(s, static_cast<long>(file->rowHeaderPos), SEEK_SET) == 0 &&
+            fprintf_c(s, "(%d,%d) ", file->rowsWritten, file->rowNcol) >= 0;
+  ok = end >= 0 && fseek(s, end, SEEK_SET) == 0 && ok;
+  return ok ? 0 : amatRowWiseError(file);
 }

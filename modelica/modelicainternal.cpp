@@ -55,6 +55,13 @@ LineRead ReadLine(FILE* stream, const char** line) {
   return lineRead;
 }
 
+// Paths taken from the environment get the separator the Modelica functions use on every
+// platform; the text is changed in place.
+void ConvertToUnixSeparators(char* text) {
+  for (char* p = text; *p; ++p)
+    if (*p == '\\') *p = '/';
+}
+
 [[noreturn]] void DirectoryFailed(const char* directory, int error) {
   ModelicaFormatError("Not possible to get file names of \"%s\":\n%s", directory, strerror(error));
 }
@@ -198,9 +205,7 @@ void ModelicaInternal_getenv(const char* name, int convertToSlash, const char** 
     ModelicaFormatError(
         "Not enough memory to allocate string for copying environment variable \"%s\".\n", name);
   memcpy(copy, value, length + 1);
-  if (convertToSlash == 1)
-    for (char* p = copy; *p; ++p)
-      if (*p == '\\') *p = '/';
+  if (convertToSlash == 1) ConvertToUnixSeparators(copy);
   *exist = 1;
   *content = copy;
 }

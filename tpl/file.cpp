@@ -18,9 +18,9 @@ void tpl_close_keeping_errno(int descriptor) {
   errno = error;
 }
 
-}  // namespace
-
-int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path) {
+// Creates (or truncates) the file and maps size bytes of it writable and shared, the file
+// extended to them: 0, or -1 after its message with nothing left open or mapped.
+int tpl_open_output_mapping(const char* path, uint64_t size, int* descriptor_out, void** view_out) {
   int descriptor = PlatformFileOpen(path, PLATFORM_OPEN_REWRITE);
   if (descriptor < 0) {
     tpl_hooks.report("Couldn't open file %s: %s\n", tpl_file_name(path), tpl_error_text());
@@ -39,6 +39,17 @@ int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path) {
     tpl_hooks.report("ftruncate failed: %s\n", strerror(error));
     return -1;
   }
+  *descriptor_out = descriptor;
+  *view_out = view;
+  return 0;
+}
+
+}  // namespace
+
+int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path) {
+  int descriptor = -1;
+  void* view = nullptr;
+  if (tpl_open_output_mapping(path, size, &descriptor, &view) != 0) return -1;
   int result = tpl_dump_to_buffer(root, static_cast<uint8_t*>(view), size);
   // A flush that failed leaves the file without the image, so the dump fails with it. The view
   // is written back by then, so a failed unmap only reports.
