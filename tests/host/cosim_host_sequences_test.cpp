@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "state_fixture.h"
+#include "state_replay.h"
 
 namespace {
 
 constexpr double tolerance = 1e-8;
+constexpr fmi2ValueReference timeSourceStartTime = model::parameter(14);
 
 // filter.y with K = 1, T = 1, constant u from y0 at t0.
 double filterSolution(double u, double y0, double t0, double t) { return u + (y0 - u) * std::exp(-(t - t0)); }
@@ -25,9 +27,13 @@ class HostSequences : public StateTest {
     return c;
   }
 
-  // A running Co-Simulation instance with filter.y from 0 under u = 1.
-  fmi2Component running(const char* name = "cs") {
+  // A running Co-Simulation instance with filter.y from 0 under u = 1, the ramp starting at
+  // rampStart (NaN: the model's 0).
+  fmi2Component running(const char* name = "cs", double rampStart = NAN) {
     fmi2Component c = fresh(fmi2CoSimulation, name);
+    if (!std::isnan(rampStart)) {
+      EXPECT_EQ(set(c, timeSourceStartTime, rampStart), fmi2OK);
+    }
     EXPECT_EQ(set(c, model::filterYStart, 0.0), fmi2OK);
     EXPECT_EQ(set(c, model::u, 1.0), fmi2OK);
     EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
@@ -70,6 +76,58 @@ TEST_F(HostSequences, StartValuesSetInInitializationModeReachTheIntegrator) {
   EXPECT_EQ(get(me, model::derFilterY), 3.0);
 }
 
+// The same values set in Initialization Mode, then both kinds run over [0, 2]: Co-Simulation with
+// CVODE, Model Exchange with explicit Euler steps and its events handled by the host; both follow
+// 3 (1 - e^(-t/T)), and each other. With and without a parameter (filter.T) set there too.
+struct InitialisationCase {
+  const char* name;
+  double timeConstant;  // filter.T set in Initialization Mode (NaN: not, the model's 1)
+};
+
+void PrintTo(const InitialisationCase& c, std::ostream* os) { *os << c.name; }
+
+class InitialisationValues : public HostSequences, public ::testing::WithParamInterface<InitialisationCase> {};
+
+TEST_P(InitialisationValues, GiveTheSameTrajectoryInBothKindsAndTheSolution) {
+  REQUIRE_EXPORTED(fmi2DoStep);
+  const double timeConstant = std::isnan(GetParam().timeConstant) ? 1.0 : GetParam().timeConstant;
+  fmi2Component cs = fresh(fmi2CoSimulation, "cs");
+  fmi2Component me = fresh(fmi2ModelExchange, "me");
+  for (fmi2Component c : {cs, me}) {
+    ASSERT_EQ(set(c, model::u, 2.0), fmi2OK);
+    ASSERT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
+    ASSERT_EQ(set(c, model::filterYStart, 0.0), fmi2OK);
+    ASSERT_EQ(set(c, model::u, 3.0), fmi2OK);
+    if (!std::isnan(GetParam().timeConstant)) {
+      ASSERT_EQ(set(c, model::filterT, GetParam().timeConstant), fmi2OK);
+    }
+    ASSERT_EQ(unit.fmi2ExitInitializationMode(c), fmi2OK);
+  }
+  double nextEvent = INFINITY;
+  ASSERT_TRUE(replay::eventIteration(unit, me, &nextEvent));
+  // Explicit Euler's global error on this filter is about 3 (h/T) (t/T) e^(-t/T) / 2, at most
+  // 3 h / (2 e T): 5.5e-5 for h = 5e-5 and T = 0.5. CVODE at the tolerance 1e-8 is well inside.
+  constexpr double euler = 5e-5, interval = 0.25;
+  std::vector<double> substeps;
+  for (int k = 1; k <= 8; ++k) {
+    const double t0 = interval * (k - 1), t1 = interval * k;
+    SCOPED_TRACE(t1);
+    ASSERT_EQ(unit.fmi2DoStep(cs, t0, interval, fmi2True), fmi2OK);
+    ASSERT_TRUE(replay::runModelExchange(unit, me, t0, t1, euler, &nextEvent, &substeps));
+    const double exact = 3.0 * (1.0 - std::exp(-t1 / timeConstant));
+    const double ofCs = get(cs, model::filterY), ofMe = get(me, model::filterY);
+    EXPECT_NEAR(ofCs, exact, 1e-6);
+    EXPECT_NEAR(ofMe, exact, 1e-4);
+    EXPECT_NEAR(ofCs, ofMe, 1e-4);
+  }
+  EXPECT_TRUE(textsAt(fmi2Error).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, InitialisationValues,
+                         ::testing::Values(InitialisationCase{"StartValue", NAN},
+                                           InitialisationCase{"StartValueAndTimeConstant", 0.5}),
+                         [](const auto& info) { return info.param.name; });
+
 // A parameter set in Initialization Mode acts from the start too: filter.T := 0.5 halves the
 // time constant.
 TEST_F(HostSequences, AParameterSetInInitializationModeActsFromTheStart) {
@@ -90,8 +148,12 @@ TEST_F(HostSequences, AParameterSetInInitializationModeActsFromTheStart) {
 // itself, in the same instance and in a new one made from the state's image.
 struct RepeatCase {
   const char* name;
-  double before;     // stepped this far (in steps of 0.1) before the state is taken
+  double before;     // stepped this far before the state is taken
   double alsoInput;  // u set just before the state is taken (NaN: not), an event at the point
+  // timeSource.startTime (NaN: the model's 0): where the ramp starts, a time event, and so where
+  // it passes greaterThreshold.threshold 1 one second later, a state event.
+  double rampStart = NAN;
+  double reachStep = 0.1;  // the steps that reach `before`
 };
 
 void PrintTo(const RepeatCase& c, std::ostream* os) { *os << c.name; }
@@ -101,16 +163,35 @@ class RepeatedSteps : public HostSequences, public ::testing::WithParamInterface
   static constexpr double h = 0.1;
   static constexpr int n = 25;
 
+  // filter.y, limitedFilter.y and inputSwitch.y (which changes at the state event) after each of
+  // n steps of h from t.
+  std::vector<double> trajectory(fmi2Component c, double t) {
+    std::vector<double> values;
+    for (int i = 0; i < n; ++i, t += h) {
+      EXPECT_EQ(unit.fmi2DoStep(c, t, h, fmi2True), fmi2OK) << "at " << t;
+      for (fmi2ValueReference vr : {model::filterY, model::limitedFilterY, model::inputSwitchY})
+        values.push_back(get(c, vr));
+    }
+    return values;
+  }
+
   // The instance at the state's point, with the state taken and the run after it.
   fmi2Component atState(fmi2FMUstate* state, std::vector<double>* after) {
-    fmi2Component c = running();
     const RepeatCase& p = GetParam();
-    if (p.before > 0.0) steps(c, 0.0, h, static_cast<int>(std::lround(p.before / h)));
+    fmi2Component c = running("cs", p.rampStart);
+    if (p.before > 0.0) steps(c, 0.0, p.reachStep, static_cast<int>(std::lround(p.before / p.reachStep)));
     if (!std::isnan(p.alsoInput)) {
       EXPECT_EQ(set(c, model::u, p.alsoInput), fmi2OK);
     }
+    const double switchAtState = get(c, model::inputSwitchY);
     EXPECT_EQ(unit.fmi2GetFMUstate(c, state), fmi2OK);
-    *after = steps(c, p.before, h, n);
+    *after = trajectory(c, p.before);
+    if (!std::isnan(p.rampStart) && p.before <= p.rampStart + 1.0) {
+      // The run after the state passes the state event: the switch turns from its alternative
+      // to u.
+      EXPECT_EQ(switchAtState, 1500.0);
+      EXPECT_EQ(after->back(), 1.0);
+    }
     return c;
   }
 };
@@ -121,10 +202,10 @@ TEST_P(RepeatedSteps, InTheSameInstanceBitForBit) {
   std::vector<double> first;
   fmi2Component c = atState(&state, &first);
   ASSERT_EQ(unit.fmi2SetFMUstate(c, state), fmi2OK);
-  EXPECT_EQ(steps(c, GetParam().before, h, n), first);
+  EXPECT_EQ(trajectory(c, GetParam().before), first);
   // And again: the state is left as it was.
   ASSERT_EQ(unit.fmi2SetFMUstate(c, state), fmi2OK);
-  EXPECT_EQ(steps(c, GetParam().before, h, n), first);
+  EXPECT_EQ(trajectory(c, GetParam().before), first);
   EXPECT_EQ(unit.fmi2FreeFMUstate(c, &state), fmi2OK);
 }
 
@@ -146,7 +227,7 @@ TEST_P(RepeatedSteps, InANewInstanceFromTheImageBitForBit) {
     fmi2FMUstate copy = nullptr;
     ASSERT_EQ(unit.fmi2DeSerializeFMUstate(other, image.data(), image.size(), &copy), fmi2OK);
     ASSERT_EQ(unit.fmi2SetFMUstate(other, copy), fmi2OK);
-    EXPECT_EQ(steps(other, GetParam().before, h, n), first);
+    EXPECT_EQ(trajectory(other, GetParam().before), first);
     EXPECT_EQ(unit.fmi2FreeFMUstate(other, &copy), fmi2OK);
     release(other);
   }
@@ -156,7 +237,15 @@ TEST_P(RepeatedSteps, InANewInstanceFromTheImageBitForBit) {
 INSTANTIATE_TEST_SUITE_P(Points, RepeatedSteps,
                          ::testing::Values(RepeatCase{"AtTheStart", 0.0, NAN},
                                            RepeatCase{"InsideAStretch", 1.0, NAN},
-                                           RepeatCase{"AtAnInputEvent", 1.0, 2.5}),
+                                           RepeatCase{"AtAnInputEvent", 1.0, 2.5},
+                                           // The ramp starts at 2, exactly where the state is taken.
+                                           RepeatCase{"AtTheTimeEvent", 2.0, NAN, 2.0, 0.5},
+                                           // At 3 the ramp is exactly at the threshold; the
+                                           // relation turns true just after it.
+                                           RepeatCase{"AtTheStateEvent", 3.0, NAN, 2.0, 0.5},
+                                           // The last step before the state, 2.4375 -> 3.25,
+                                           // located and handled the state event.
+                                           RepeatCase{"AfterAStepOverTheStateEvent", 3.25, NAN, 2.0, 0.8125}),
                          [](const auto& info) { return info.param.name; });
 
 // A state refreshed in place before every step (as a host that may repeat any step does) costs

@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "amatget.h"
 #include "matfile_fixture.h"
 
 namespace {
 
 using namespace sample;
+
+float realGrid[] = {1.5f, 4.0f, -2.0f, 5.0f, 0.25f, 6.0f};  // [[1.5, -2, 0.25], [4, 5, 6]] column by column
 
 struct WriteCase {
   const char* label;
@@ -28,6 +31,10 @@ const WriteCase writeCases[] = {
      "140000000200000002000000000000000200000049000100000002000000fdffffff04000000"},
     {"real_normal", 0, [](AmatWriteFile* f) { return amatPutBinReal(f, "R", 1, 3, reals); },
      "0a0000000100000003000000000000000200000052000000c03f000000c00000803e"},
+    // 2 x 3, transposed: the header names 3 rows and 2 columns, and the float32 values follow row by
+    // row of the matrix (1.5, -2, 0.25, then 4, 5, 6).
+    {"real_trans", 1, [](AmatWriteFile* f) { return amatPutBinReal(f, "R", 2, 3, realGrid); },
+     "0a000000030000000200000000000000020000005200" "0000c03f000000c00000803e000080400000a0400000c040"},
     {"double_normal", 0, [](AmatWriteFile* f) { return amatPutBinDouble(f, "A", 2, 2, doubles); },
      "00000000020000000200000000000000020000004100000000000000f03f00000000000008400000000000000040000000"
      "0000001040"},
@@ -176,6 +183,9 @@ struct MalformedCase {
   std::vector<unsigned char> bytes;
   int result;
   const char* message;  // the message up to the file name; "%s" stands for the path
+  // Refused by amatGetMatrix's check of the header: the format layers read such a header and
+  // leave judging its sizes to their caller.
+  bool headerCheck = false;
 };
 
 std::vector<unsigned char> Bytes(std::initializer_list<std::vector<unsigned char>> parts) {
@@ -217,20 +227,35 @@ const MalformedCase malformedCases[] = {
     {"huge_char", Bytes({BinHeader(51, 0x7fffffff, 0x7fffffff, "C"), {'a'}}), 4,
      "Error when reading numeric matrix \"C(2147483647,2147483647)\" from file\n\"%s\", since it is not possible "
      "to allocate storage for\n2147483647 numeric elements.\n"},
+    {"negative_rows", Bytes({BinHeader(0, -1, 2, "M"), Ints({0, 0})}), 4,
+     "Wrong row dimension (= -1) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    {"negative_columns", Bytes({BinHeader(0, 2, -3, "M"), Ints({0, 0})}), 4,
+     "Wrong column dimension (= -3) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    {"negative_rows_char", Bytes({BinHeader(51, -2147483647 - 1, 1, "C"), {'a'}}), 4,
+     "Wrong row dimension (= -2147483648) of matrix \"C\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    // Both negative: their product is positive, and the rows are named first.
+    {"negative_both", Bytes({BinHeader(20, -2, -2, "M"), Ints({1, 2, 3, 4})}), 4,
+     "Wrong row dimension (= -2) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
 };
 
 class BinaryMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
+// Each file read through the format layers and through amatGetMatrix: the same refusal, and
+// nothing delivered.
 TEST_P(BinaryMalformed, GivesTheResultAndMessage) {
   const MalformedCase& c = GetParam();
   std::string path = TestPath(".mat");
   WriteFile(path, c.bytes);
-  ReadRecord r(path, 1, 0);
-  Amatrix m{};
-  EXPECT_EQ(r.read(&m, voidMatrix), c.result);
-  EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
-  EXPECT_EQ(m.data, nullptr);
-  EXPECT_EQ(m.name, nullptr);
+  for (bool layers : {true, false}) {
+    if (layers && c.headerCheck) continue;
+    SCOPED_TRACE(layers ? "format layers" : "amatGetMatrix");
+    ReadRecord r(path, 1, 0);
+    Amatrix m{};
+    EXPECT_EQ(layers ? r.read(&m, voidMatrix) : amatGetMatrix(&r.file, &m, 0, nullptr, 1), c.result);
+    EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
+    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.name, nullptr);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, BinaryMalformed, ::testing::ValuesIn(malformedCases),

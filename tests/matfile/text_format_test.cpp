@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "amatget.h"
 #include "matfile_fixture.h"
 
 namespace {
@@ -151,6 +152,9 @@ struct BadText {
   const char* text;
   int result;
   const char* message;  // "%s" stands for the path
+  // Refused by amatGetMatrix's check of the header: the format layers scan such a declaration and
+  // leave judging its sizes to their caller.
+  bool headerCheck = false;
 };
 
 const BadText badTexts[] = {
@@ -175,19 +179,37 @@ const BadText badTexts[] = {
     {"declared_beyond_the_file", "#1\ndouble M(100000,100000)\n1\n", 4,
      "Error when reading numeric matrix \"M(100000,100000)\" from file\n\"%s\", since it is not possible to "
      "allocate storage for\n2147483647 numeric elements.\n"},
+    {"negative_rows", "#1\ndouble M(-1,2)\n1 2\n", 4,
+     "Wrong row dimension (= -1) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    {"negative_columns", "#1\ndouble M(2,-3)\n1 2\n", 4,
+     "Wrong column dimension (= -3) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    {"negative_rows_char", "#1\nchar S(-2,3)\nabc\n", 4,
+     "Wrong row dimension (= -2) of matrix \"S\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    {"negative_columns_char", "#1\nchar S(1,-2147483648)\nabc\n", 4,
+     "Wrong column dimension (= -2147483648) of matrix \"S\" on file \"%s\".\nDimension must be >= 0.\n", true},
+    // Both negative: their product is positive, and the rows are named first.
+    {"negative_both", "#1\ndouble M(-2,-2)\n1 2 3 4\n", 4,
+     "Wrong row dimension (= -2) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
 };
 
 class TextMalformed : public ::testing::TestWithParam<BadText> {};
 
+// Each file read through the format layers and through amatGetMatrix: the same refusal, and
+// nothing delivered.
 TEST_P(TextMalformed, GivesTheResultAndMessage) {
   const BadText& c = GetParam();
   std::string path = TestPath(".txt");
   WriteFile(path, std::string(c.text));
-  ReadRecord r(path, 0, 0);
-  Amatrix m{};
-  EXPECT_EQ(r.read(&m, voidMatrix), c.result);
-  EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
-  EXPECT_EQ(m.data, nullptr);
+  for (bool layers : {true, false}) {
+    if (layers && c.headerCheck) continue;
+    SCOPED_TRACE(layers ? "format layers" : "amatGetMatrix");
+    ReadRecord r(path, 0, 0);
+    Amatrix m{};
+    EXPECT_EQ(layers ? r.read(&m, voidMatrix) : amatGetMatrix(&r.file, &m, 0, nullptr, 1), c.result);
+    EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
+    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.name, nullptr);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TextMalformed, ::testing::ValuesIn(badTexts),
