@@ -92,7 +92,7 @@ int resultFileSetup(ResultWriter* writer);
 
 // Requests 3 to 6 with the declaration routine after 3 and 5: the signals declared, the file
 // created with data_1 rows at `time` and `secondTime`, data_2 open for rows. The declaration
-// routine is given x and p to write into (this model's writes its start values there), so the
-// caller passes copies it can spare. 0 or 1.
+// routine is given x and p to write into (this model's routine writes its start values there),
+// so the caller passes copies it can spare. 0 or 1.
 int resultFileStart(ResultWriter* writer, double time, double secondTime, double* p, double* x, const double* dx,
                     const double* y, const double* u, const double* w);
