@@ -7,6 +7,7 @@
 #include "model.h"
 #include "modelexchange.h"
 #include "modes.h"
+#include "results.h"
 
 fmi2Status fmiEnterInitializationModeCS(ModelInstance* instance, double tolerance, double startTime,
                                         int32_t stopTimeDefined, double stopTime) {
@@ -60,6 +61,7 @@ fmi2Status fmiTerminateCS(ModelInstance* instance) {
   fmi2Status status = fmiTerminalSection(instance, name);
   if (instance->solverInts[solverIntInlineIntegration] == 0) integratorStatistics(instance);
   fmiProfilingReport(instance);
+  resultFinish(instance);
   if (instance->modelData)
     resetModelData(instance->modelData);
   else

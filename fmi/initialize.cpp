@@ -6,6 +6,7 @@
 #include "model.h"
 #include "modelexchange.h"
 #include "modes.h"
+#include "results.h"
 
 fmi2Status fmiInitialize(ModelInstance* instance) {
   // Refused before anything changes: a misplaced call must not clear what the model reported.
@@ -19,7 +20,10 @@ fmi2Status fmiInitialize(ModelInstance* instance) {
   // In modeInstantiated the phase set here stays in force and the demand stays initialisation.
   setEventPhase(instance->modelData, eventPhaseStartExternal);
   int qiErr = fmiEvaluateModel(instance, demandInitialize, nullptr, nullptr);
-  if (qiErr == qiErrSuccess) return fmi2OK;
+  if (qiErr == qiErrSuccess) {
+    if (instance->resultGeneration) resultSetup(instance);
+    return fmi2OK;
+  }
   fmiLog(instance, fmi2Error, "fmiInitialize: dsblock_ failed, QiErr = %d", qiErr);
   fmiLog(instance, fmi2Error,
          "Unless otherwise indicated by error messages, possible errors are (non-exhaustive):\n"

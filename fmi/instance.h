@@ -79,8 +79,8 @@ struct ModelInstance {
 
   int32_t mode;               // InstanceMode
   int32_t terminatedByModel;  // the model asked to terminate in an event iteration or a step
-  int32_t resultGeneration;
-  ResultBuffer* resultBuffer;
+  int32_t resultGeneration;    // result generation on; nothing in the fmi2 interface sets it
+  ResultBuffer* resultBuffer;  // from the end of its initialisation to its terminate, while on
   double* solverReals;          // SolverReals, 4 doubles, owned
   int32_t* solverInts;          // SolverInts, 11 ints, owned
   CoSimIntegrator* integrator;  // Co-Simulation with CVODE, between initialisation and terminate

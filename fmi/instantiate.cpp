@@ -12,6 +12,7 @@
 #include "messages.h"
 #include "model.h"
 #include "modelfacts.h"
+#include "results.h"
 #include "tpl.h"
 #include "values.h"
 
@@ -47,6 +48,8 @@ uint64_t count(int value) { return value > 0 ? static_cast<uint64_t>(value) : 0;
 // by freeing and by a failed instantiation.
 void releaseInstance(ModelInstance* instance) {
   const fmi2CallbackFunctions* functions = instance->functions;
+  // A host that frees without terminating still gets a complete result file.
+  resultFinish(instance);
   integratorFree(instance, instance);
   // The runtime must never read the released blocks through its registration.
   UnregisterContextRecords(instance->solverReals, instance->solverInts);

@@ -16,6 +16,7 @@
 #include "model.h"
 #include "modelexchange.h"
 #include "platform.h"
+#include "results.h"
 
 int32_t integratorGroupCount = 0;
 
@@ -247,9 +248,11 @@ int setInitialStep(ModelInstance* instance, CoSimIntegrator* integrator, double 
 int handleRoot(ModelInstance* instance, CoSimIntegrator* integrator, double tret) {
   integrator->inputDerivativesValid = 0;
   fmiSetTimeUnchecked(instance, tret);
+  if (instance->resultGeneration) resultSample(instance, 1);
   int terminated = 0;
   // A failed iteration has taken the error exit, which released the integrator.
   if (fmiEventUpdate(instance, &terminated) != fmi2OK) return 1;
+  if (instance->resultGeneration) resultSample(instance, 1);
   if (terminated) return 2;
   return integratorReInit(instance);
 }

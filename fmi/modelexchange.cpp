@@ -11,6 +11,7 @@
 #include "modeldata.h"
 #include "modelfacts.h"
 #include "modes.h"
+#include "results.h"
 
 fmi2Status fmiEnterInitializationModeME(ModelInstance* instance) {
   const char* name = fmiFunctionNames[fmiNameEnterInitializationModeME];
@@ -57,6 +58,7 @@ fmi2Status fmiTerminateME(ModelInstance* instance) {
   fmiLog(instance, fmi2OK, "%s", name);
   fmi2Status status = fmiTerminalSection(instance, name);
   fmiProfilingReport(instance);
+  resultFinish(instance);
   instance->mode = modeTerminated;
   return status;
 }
@@ -176,12 +178,15 @@ fmi2Status fmiGetNominalsOfContinuousStates(ModelInstance* instance, fmi2Real x_
 
 fmi2Status fmiCompletedIntegratorStep(ModelInstance* instance, fmi2Boolean noSetFMUStatePriorToCurrentPoint,
                                       fmi2Boolean* enterEventMode, fmi2Boolean* terminateSimulation) {
-  (void)noSetFMUStatePriorToCurrentPoint;  // only the result generation, never on in this unit, reads it
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameCompletedIntegratorStep];
   if (missingArray(instance, name, "enterEventMode", enterEventMode, 1) ||
       missingArray(instance, name, "terminateSimulation", terminateSimulation, 1))
     return fmi2Warning;
+  if (instance->resultGeneration) {
+    resultSample(instance, 0);
+    if (noSetFMUStatePriorToCurrentPoint) resultBufferFlush(instance);
+  }
   *terminateSimulation = instance->terminatedByModel ? fmi2True : fmi2False;
   *enterEventMode = instance->solverInts[solverIntStepEvent] != 0 ? fmi2True : fmi2False;
   fmiLog(instance, fmi2OK, "%s", name);
@@ -204,6 +209,7 @@ fmi2Status fmiNewDiscreteStates(ModelInstance* instance, fmi2EventInfo* eventInf
   const char* name = fmiFunctionNames[fmiNameNewDiscreteStates];
   fmiLog(instance, fmi2OK, "%s...", name);
   if (missingArray(instance, name, "eventInfo", eventInfo, 1)) return fmi2Warning;
+  if (instance->resultGeneration && instance->fmuType == fmi2ModelExchange) resultSample(instance, 1);
   size_t nx = static_cast<size_t>(instance->nx);
   copyValues(instance->previousStates, instance->states, nx);
   if (!fmiModeAccepts(instance, callNewDiscreteStates, name)) return fmi2Warning;
@@ -267,6 +273,7 @@ fmi2Status fmiEnterContinuousTimeMode(ModelInstance* instance) {
   const char* name = fmiFunctionNames[fmiNameEnterContinuousTimeMode];
   fmiLog(instance, fmi2OK, "%s...", name);
   if (!fmiModeAccepts(instance, callEnterContinuousTimeMode, name)) return fmi2Warning;
+  if (instance->resultGeneration) resultSample(instance, 1);
   instance->mode = modeContinuousTime;
   fmiLog(instance, fmi2OK, "%s done", name);
   return fmi2OK;

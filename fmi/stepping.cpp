@@ -8,6 +8,7 @@
 #include "model.h"
 #include "modelexchange.h"
 #include "modes.h"
+#include "results.h"
 #include "values.h"
 
 namespace {
@@ -21,6 +22,14 @@ constexpr double inlineEndSlack = 0.1;
 constexpr double inlinePointAllowance = 1.5;
 
 bool inlineIntegration(const ModelInstance* instance) { return instance->solverInts[solverIntInlineIntegration] != 0; }
+
+// Result generation's sample at a point of a step, written at once when the host has said it
+// will not restore a state before the step's start.
+void samplePoint(ModelInstance* instance, fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
+  if (!instance->resultGeneration) return;
+  resultSample(instance, 1);
+  if (noSetFMUStatePriorToCurrentPoint == fmi2True) resultBufferFlush(instance);
+}
 
 // The checks before a step: refusals that change nothing, and the step's end in *tEnd (clipped
 // to the stop time).
@@ -75,7 +84,7 @@ fmi2Status inlineSteps(ModelInstance* instance, double tEnd) {
 
 // CVODE from the instance time to tEnd: to each pending time event, with its event iteration,
 // and to the end (an event exactly at the end is handled within this step).
-fmi2Status integrateTo(ModelInstance* instance, const char* name, double tEnd) {
+fmi2Status integrateTo(ModelInstance* instance, const char* name, double tEnd, fmi2Boolean noSetPrior) {
   bool eventAtEnd = false;
   for (;;) {
     double t = instance->time;
@@ -103,8 +112,10 @@ fmi2Status integrateTo(ModelInstance* instance, const char* name, double tEnd) {
       fmiSetTimeUnchecked(instance, nextEvent);
       if (instance->time == tEnd) eventAtEnd = true;
     }
+    samplePoint(instance, noSetPrior);
     fmi2Status status = fmiDoStepEventUpdate(instance);
     if (status != fmi2OK) return status;
+    samplePoint(instance, noSetPrior);
     // An event iteration at a time event moves the next time event past it. One that stays
     // (a model in a state the unit never made, restored from an image) would have the loop
     // iterate at this time for ever.
@@ -132,7 +143,7 @@ fmi2Status fmiDoStepEventUpdate(ModelInstance* instance) {
 }
 
 fmi2Status fmiDoStep(ModelInstance* instance, double currentCommunicationPoint, double communicationStepSize,
-                     fmi2Boolean) {
+                     fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameDoStep];
   double tEnd = 0.0;
@@ -150,14 +161,17 @@ fmi2Status fmiDoStep(ModelInstance* instance, double currentCommunicationPoint, 
   }
 
   if (inlineIntegration(instance)) {
+    uint64_t stepsBefore = instance->inlineStepCounter;
     status = inlineSteps(instance, tEnd);
     if (status != fmi2OK) return status;
+    if (instance->inlineStepCounter != stepsBefore) samplePoint(instance, noSetFMUStatePriorToCurrentPoint);
   } else {
     if (instance->integrator && instance->integrator->restartPending && integratorReInit(instance))
       return fmiErrorExit(instance);
-    status = integrateTo(instance, name, tEnd);
+    status = integrateTo(instance, name, tEnd, noSetFMUStatePriorToCurrentPoint);
     if (status != fmi2OK) return status;
     instance->time = tEnd;
+    samplePoint(instance, noSetFMUStatePriorToCurrentPoint);
     // Input derivatives set by the host hold for one step; the inputs then stay where they are,
     // so CVODE's last step, computed on with the extrapolated inputs past tEnd, must not be
     // continued.
