@@ -12,14 +12,7 @@
 
 #include "amat.h"
 #include "amatformat.h"
-
-inline std::string TestPath(const char* suffix) {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-  for (char& c : name)
-    if (c == '/') c = '_';
-  return ::testing::TempDir() + "quenzel_" + name + suffix;
-}
+#include "test_files.h"
 
 inline std::vector<unsigned char> FileBytes(const std::string& path) {
   std::vector<unsigned char> bytes;
