@@ -59,7 +59,7 @@ class BinaryWrite : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(BinaryWrite, StoresTheGoldenBytes) {
   const WriteCase& c = GetParam();
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   {
     WriteRecord w(path, 1, c.bstruct);
     ASSERT_EQ(c.write(&w.file), 0) << amatMessage;
@@ -90,7 +90,7 @@ TEST(BinaryWrite, AFailedWriteReportsTheMatrixAndTheSystemError) {
 
 class BinaryRead : public ::testing::Test {
  protected:
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   Amatrix m{};
   void TearDown() override { amatFreeMatrix(&m); }
   int read(const std::vector<unsigned char>& bytes, int transposed, AmatType type, int trim = 1,
@@ -244,7 +244,7 @@ class BinaryMalformed : public ::testing::TestWithParam<MalformedCase> {};
 // nothing delivered.
 TEST_P(BinaryMalformed, GivesTheResultAndMessage) {
   const MalformedCase& c = GetParam();
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   WriteFile(path, c.bytes);
   for (bool layers : {true, false}) {
     if (layers && c.headerCheck) continue;

@@ -10,19 +10,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "amat.h"
 #include "amatformat.h"
-
-// The process id keeps runs of the same test from other builds apart: they share the folder.
-inline std::string TestPath(const char* suffix) {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-  for (char& c : name)
-    if (c == '/') c = '_';
-  return ::testing::TempDir() + "quenzel_" + std::to_string(getpid()) + "_" + name + suffix;
-}
+#include "test_files.h"
 
 inline std::vector<unsigned char> FileBytes(const std::string& path) {
   std::vector<unsigned char> bytes;

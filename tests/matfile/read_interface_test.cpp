@@ -61,7 +61,7 @@ class GetOpenClass : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(GetOpenClass, ChecksTheClassMatrix) {
   const OpenCase& c = GetParam();
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   WriteClassFile(path, c.matrixName, c.rows);
   AmatReadFile r;
   EXPECT_EQ(amatGetOpen(path.c_str(), c.className, c.version, &r), c.result) << amatMessage;
@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Files, GetOpenClass, ::testing::ValuesIn(openCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST(GetOpen, FirstLineEmptyFileNumericFirstMatrixAndNoClass) {
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   AmatReadFile r;
   WriteFile(path, std::string("#2\n"));
   EXPECT_EQ(amatGetOpen(path.c_str(), "C", nullptr, &r), 5);
@@ -100,7 +100,7 @@ TEST(GetOpen, FirstLineEmptyFileNumericFirstMatrixAndNoClass) {
   EXPECT_EQ(amatGetOpen("/nonexistent-dir/f", "C", nullptr, &r), 5);
   EXPECT_EQ(amatGetOpen(nullptr, "C", nullptr, &r), 4);
 
-  std::string mat = TestPath(".mat");
+  std::string mat = TestFilePath(".mat");
   std::vector<unsigned char> bytes = BinHeader(0, 1, 1, "first");
   Append<double>(bytes, {2});
   WriteFile(mat, bytes);
@@ -125,7 +125,7 @@ void WriteMatrices(const std::string& path, int format, int bstruct, const std::
 
 class GetMatrix : public ::testing::TestWithParam<int> {  // the parameter: 0 text, 1 binary, 2 binTrans
  protected:
-  std::string path = TestPath(".dat");
+  std::string path = TestFilePath(".dat");
   AmatReadFile r{};
   Amatrix m{};
   void open(const std::vector<Amatrix>& matrices) {
@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, GetMatrix, ::testing::Values(0, 1, 2),
 
 class GrowingFile : public ::testing::TestWithParam<int> {  // 0 text, 1 binary
  protected:
-  std::string path = TestPath(".dat");
+  std::string path = TestFilePath(".dat");
   AmatWriteFile w{};
   AmatReadFile r{};
   Amatrix m{};
@@ -367,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, GrowingFile, ::testing::Values(0, 1),
                          [](const auto& info) { return std::string(info.param ? "binary" : "text"); });
 
 TEST(GrowingFile, ATextRowMatrixClosedWithoutRowsIsEmpty) {
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   AmatWriteFile w;
   ASSERT_EQ(amatPutOpen(path.c_str(), 0, 1, nullptr, nullptr, nullptr, &w), 0);
   ASSERT_EQ(amatPutRinit(&w, "R", 4, realMatrix), 0);
@@ -399,7 +399,7 @@ TEST(GetMatrixFailure, ReleasesWhatTheReadAllocated) {
       {"#1\nchar S(3,2)\nab\ncd\n", charMatrix, 4},
       {"#1\nint I(2,2)\n1 2 3 4\n", charMatrix, 2},
   };
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   for (const Case& c : cases) {
     WriteFile(path, std::string(c.text));
     AmatReadFile r;

@@ -84,7 +84,7 @@ TEST(Records, TypeNamesInMessages) {
 TEST(Messages, LongNamesAreCappedSoTheMessageStaysWhole) {
   // A stored name and a required name of 1,000 characters each in a file of a long path: each is
   // cut at 400, so the message keeps its end.
-  std::string name(1000, 'n'), path = TestPath(std::string(150, 'p').c_str());
+  std::string name(1000, 'n'), path = TestFilePath(std::string(150, 'p').c_str());
   std::vector<unsigned char> bytes = BinHeader(0, 1, 1, name.c_str());
   Append<double>(bytes, {1});
   WriteFile(path, bytes);

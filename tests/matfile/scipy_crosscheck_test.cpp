@@ -26,7 +26,7 @@ void WriteEveryType(const std::string& path, int bstruct) {
 }
 
 TEST(ScipyCrossCheck, ReadsEveryTypeWeWriteInBothOrientations) {
-  std::string normal = TestPath("_normal.mat"), trans = TestPath("_trans.mat");
+  std::string normal = TestFilePath("_normal.mat"), trans = TestFilePath("_trans.mat");
   WriteEveryType(normal, 0);
   WriteEveryType(trans, 1);
   // Values row by row. A binNormal character row shorter than the longest ends with a NUL and
@@ -48,7 +48,7 @@ TEST(ScipyCrossCheck, ReadsEveryTypeWeWriteInBothOrientations) {
 }
 
 TEST(ScipyCrossCheck, WeReadWhatScipyWrites) {
-  std::string path = TestPath(".mat"), output;
+  std::string path = TestFilePath(".mat"), output;
   ASSERT_TRUE(RunScipyCheck("save", path, &output)) << output;
   ReadRecord r(path, 1, 0);
   Amatrix m{};
@@ -78,7 +78,7 @@ TEST(ScipyCrossCheck, WeReadWhatScipyWrites) {
 TEST(ScipyCrossCheck, ReadsARowWiseMatrixAfterEveryRow) {
   // Both element types: float rows as stored, float rows into a float64 matrix widened.
   for (AmatType type : {realMatrix, doubleMatrix}) {
-    std::string path = TestPath(type == realMatrix ? "_real.mat" : "_double.mat");
+    std::string path = TestFilePath(type == realMatrix ? "_real.mat" : "_double.mat");
     AmatWriteFile f;
     ASSERT_EQ(amatPutOpen(path.c_str(), 1, 1, "C", "1", nullptr, &f), 0);
     ASSERT_EQ(amatPutRinit(&f, "R", 2, type), 0);

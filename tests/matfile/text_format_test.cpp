@@ -69,7 +69,7 @@ class TextWrite : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(TextWrite, WritesTheGoldenText) {
   const TextCase& c = GetParam();
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   {
     WriteRecord w(path, 0, 0);
     ASSERT_EQ(c.write(&w.file), 0) << amatMessage;
@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Matrices, TextWrite, ::testing::ValuesIn(textCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST(TextWriteChecks, ANameTheReaderCannotScanIsRefused) {
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   WriteRecord w(path, 0, 0);
   std::string name(101, 'n');
   EXPECT_EQ(amatPutTextDouble(&w.file, name.c_str(), 1, 1, column, nullptr, nullptr, 0), 1);
@@ -92,7 +92,7 @@ TEST(TextWriteChecks, ANameTheReaderCannotScanIsRefused) {
 
 class TextRead : public ::testing::Test {
  protected:
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   Amatrix m{};
   void TearDown() override { amatFreeMatrix(&m); }
   int read(const std::string& text, AmatType type = voidMatrix, const char* preset = nullptr) {
@@ -198,7 +198,7 @@ class TextMalformed : public ::testing::TestWithParam<BadText> {};
 // nothing delivered.
 TEST_P(TextMalformed, GivesTheResultAndMessage) {
   const BadText& c = GetParam();
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   WriteFile(path, std::string(c.text));
   for (bool layers : {true, false}) {
     if (layers && c.headerCheck) continue;

@@ -150,7 +150,7 @@ TEST(TrajectoryRecord, FreeReleasesDescriptionAndEvaluationBuffers) {
 }
 
 TEST(TrajectoryFile, StreamsOneDataMatrixRowByRowAndReleasesTheWrittenData) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AtrajObject traj = Filled(2);
   AmatWriteFile file;
   ASSERT_EQ(atrajPutOpen(path.c_str(), &traj, 1, 1, &file), 0) << amatMessage;
@@ -192,7 +192,7 @@ TEST(TrajectoryFile, WritesEveryDataMatrixAndClosesWithoutAStreamedMatrix) {
   } cases[] = {{2, "binTrans", "data_2 f4 2 0"}, {7, "binTrans", "data_2 f4 2 0"}, {-1, "binNormal", "data_2 f4 0 2"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rowIndex);
-    std::string path = TestPath(("_" + std::to_string(c.rowIndex) + ".mat").c_str());
+    std::string path = TestFilePath(("_" + std::to_string(c.rowIndex) + ".mat").c_str());
     AtrajObject traj = Filled(2);
     traj.description = amatCopyText("run 1");
     AmatWriteFile file;
@@ -216,7 +216,7 @@ TEST(TrajectoryFile, WritesEveryDataMatrixAndClosesWithoutAStreamedMatrix) {
 }
 
 TEST(TrajectoryFile, TextFileCommentsDataInfoAndNamesItsRows) {
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   AtrajObject traj = Filled(1);
   AmatWriteFile file;
   ASSERT_EQ(atrajPutOpen(path.c_str(), &traj, -1, 0, &file), 0) << amatMessage;
@@ -251,13 +251,13 @@ TEST(TrajectoryFile, TextFileCommentsDataInfoAndNamesItsRows) {
 }
 
 TEST(TrajectoryFile, FailuresLeaveNoOpenFile) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AtrajObject traj = Filled(2);
   AmatWriteFile file;
 
   EXPECT_EQ(atrajPutOpen(path.c_str(), nullptr, 1, 1, &file), 1);
   EXPECT_STREQ(amatMessage, "Unexpected null-pointer");
-  std::string missing = TestPath("_missing/dir/x.mat");
+  std::string missing = TestFilePath("_missing/dir/x.mat");
   EXPECT_EQ(atrajPutOpen(missing.c_str(), &traj, 1, 1, &file), 1);
   EXPECT_EQ(std::string(amatMessage).rfind("Error opening file \"" + missing + "\": ", 0), 0u) << amatMessage;
 

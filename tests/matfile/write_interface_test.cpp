@@ -16,7 +16,7 @@
 namespace {
 
 TEST(PutOpen, BinaryClassMatrixHasFourRowsAndIsNeverTransposed) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 1, 1, "X", nullptr, nullptr, &f), 0) << amatMessage;
   double d[] = {1, 2};
@@ -33,7 +33,7 @@ TEST(PutOpen, BinaryClassMatrixHasFourRowsAndIsNeverTransposed) {
 }
 
 TEST(PutOpen, TextClassMatrixHasThreeRowsAfterTheFirstLine) {
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 0, 0, "X", nullptr, nullptr, &f), 0) << amatMessage;
   amatPutClose(&f);
@@ -47,7 +47,7 @@ TEST(PutOpen, FailuresLeaveTheRecordClosed) {
   EXPECT_EQ(std::string(amatMessage), std::string("Error opening file \"/nonexistent-dir/x.mat\": ") +
                                           strerror(ENOENT) + "\n");
   EXPECT_EQ(f.stream, nullptr);
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   EXPECT_EQ(amatPutOpen(path.c_str(), 2, 0, nullptr, nullptr, nullptr, &f), 1);
   EXPECT_NE(std::string(amatMessage).find("neither 0 (text) nor 1 (binary)"), std::string::npos);
   EXPECT_EQ(f.stream, nullptr);
@@ -68,7 +68,7 @@ TEST(PutOpen, StandardOutputIsFlushedButNeverClosed) {
 
 TEST(PutMatrix, VoidAndUnknownTypesAreRefusedInBothFormats) {
   for (int format : {0, 1}) {
-    std::string path = TestPath(format ? ".mat" : ".txt");
+    std::string path = TestFilePath(format ? ".mat" : ".txt");
     AmatWriteFile f;
     ASSERT_EQ(amatPutOpen(path.c_str(), format, 0, nullptr, nullptr, nullptr, &f), 0);
     Amatrix m;
@@ -93,13 +93,13 @@ TEST(PutMatrixFile, ReportsAFailedClose) {
   amatSetMatrix(const_cast<char*>("A"), 8, 8, doubleMatrix, d, &m);
   // The data wait in the stream's buffer: only the close finds the disk full.
   EXPECT_EQ(amatPutMatrixFile("/dev/full", 1, m), 1);
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   EXPECT_EQ(amatPutMatrixFile(path.c_str(), 1, m), 0);
   EXPECT_EQ(FileBytes(path).size(), 22u + 512u);
 }
 
 TEST(PutRows, TypeIsCheckedBeforeTheOrientation) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 1, 0, nullptr, nullptr, nullptr, &f), 0);
   EXPECT_EQ(amatPutRinit(&f, "R", 2, integerMatrix), 1);
@@ -112,7 +112,7 @@ TEST(PutRows, TypeIsCheckedBeforeTheOrientation) {
 }
 
 TEST(PutRows, TextDeclarationCountsTheRowsAfterEveryRow) {
-  std::string path = TestPath(".txt");
+  std::string path = TestFilePath(".txt");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 0, 1, nullptr, nullptr, nullptr, &f), 0);
   ASSERT_EQ(amatPutRinit(&f, "R", 2, realRowMatrix), 0);
@@ -132,7 +132,7 @@ TEST(PutRows, TextDeclarationCountsTheRowsAfterEveryRow) {
 }
 
 TEST(PutRows, BinaryHeaderCountsTheRowsAndDoublesAreStoredWidened) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 1, 1, nullptr, nullptr, nullptr, &f), 0);
   ASSERT_EQ(amatPutRinit(&f, "R", 2, doubleMatrix), 0);
@@ -152,7 +152,7 @@ TEST(PutRows, BinaryHeaderCountsTheRowsAndDoublesAreStoredWidened) {
 }
 
 TEST(PutRows, AFailedHeaderUpdateKeepsTheRowResultAndIsReportedByRclose) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 1, 1, nullptr, nullptr, nullptr, &f), 0);
   ASSERT_EQ(amatPutRinit(&f, "R", 1, realMatrix), 0);
@@ -167,7 +167,7 @@ TEST(PutRows, AFailedHeaderUpdateKeepsTheRowResultAndIsReportedByRclose) {
 }
 
 TEST(PutRows, RcloseWithoutARowWiseMatrixLeavesTheFileAlone) {
-  std::string path = TestPath(".mat");
+  std::string path = TestFilePath(".mat");
   AmatWriteFile f;
   ASSERT_EQ(amatPutOpen(path.c_str(), 1, 1, "X", nullptr, nullptr, &f), 0);
   EXPECT_EQ(amatPutRclose(&f), 0);

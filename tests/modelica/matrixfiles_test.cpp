@@ -12,17 +12,10 @@
 #include "failed_check.h"
 #include "guarded_call.h"
 #include "matrixfiles.h"
+#include "test_files.h"
 #include "workbuffers.h"
 
 namespace {
-
-std::string TempPath(const std::string& suffix) {
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-  for (char& c : name)
-    if (c == '/') c = '_';
-  return ::testing::TempDir() + "quenzel_" + name + suffix;
-}
 
 bool Exists(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -82,7 +75,7 @@ std::vector<std::string> Texts(StringArray a) {
 }
 
 TEST_P(MatrixFiles, ReadsValuesSizesAndScalarsPastAnEmptyMatrix) {
-  std::string path = TempPath(GetParam() ? ".mat" : ".txt");
+  std::string path = TestFilePath(GetParam() ? ".mat" : ".txt");
   WriteSampleFile(path, GetParam());
   const char* file = path.c_str();
   RealArray sized{}, a{}, v{};
@@ -122,7 +115,7 @@ TEST_P(MatrixFiles, ReadsValuesSizesAndScalarsPastAnEmptyMatrix) {
 }
 
 TEST_P(MatrixFiles, ListsEveryMatrixWithItsKindInFileOrder) {
-  std::string path = TempPath(GetParam() ? ".mat" : ".txt");
+  std::string path = TestFilePath(GetParam() ? ".mat" : ".txt");
   WriteSampleFile(path, GetParam());
   StringArray list{};
   ExpectNoFailure(GuardedCall([&] { list = MatReadList(path.c_str()); }));
@@ -133,10 +126,10 @@ TEST_P(MatrixFiles, ListsEveryMatrixWithItsKindInFileOrder) {
 
 TEST_P(MatrixFiles, ReadFailuresReportTheirChecks) {
   static std::string path;
-  path = TempPath(GetParam() ? ".mat" : ".txt");
+  path = TestFilePath(GetParam() ? ".mat" : ".txt");
   WriteSampleFile(path, GetParam());
   static std::string missing;
-  missing = TempPath("_missing.mat");
+  missing = TestFilePath("_missing.mat");
   struct Case {
     const char* condition;
     const char* message;  // null: the matrix-file library's own text
@@ -213,7 +206,7 @@ int Write(const std::string& path, const char* name, RealArray m, int append) {
 }
 
 TEST_F(MatrixFileWriting, RealMatWriteWritesOneMatrixOrReplacesItAmongTheOthers) {
-  std::string path = TempPath(".mat");
+  std::string path = TestFilePath(".mat");
   RealArray c = Matrix(2, 2, {1, 2, 3, 4});
   EXPECT_EQ(Write(path, "A", Matrix(1, 1, {9}), 0), 1);
   EXPECT_EQ(Write(path, "C", Matrix(1, 2, {0, 0}), 1), 1);
@@ -226,14 +219,14 @@ TEST_F(MatrixFileWriting, RealMatWriteWritesOneMatrixOrReplacesItAmongTheOthers)
   EXPECT_EQ(Write(path, "B", c, 0), 1);
   EXPECT_EQ(ListOf(path), (std::vector<std::string>{"B"}));
   // Append on a missing file makes one with the new matrix only.
-  std::string fresh = TempPath("_fresh.mat");
+  std::string fresh = TestFilePath("_fresh.mat");
   remove(fresh.c_str());
   EXPECT_EQ(Write(fresh, "C", c, 1), 1);
   EXPECT_EQ(ListOf(fresh), (std::vector<std::string>{"C"}));
 }
 
 TEST_F(MatrixFileWriting, AppendKeepsEveryOtherMatrixWithItsKindAndTexts) {
-  std::string path = TempPath(".mat");
+  std::string path = TestFilePath(".mat");
   AmatWriteFile file;
   ASSERT_EQ(amatPutOpen(path.c_str(), 1, 0, nullptr, nullptr, nullptr, &file), 0);
   std::vector<std::string> expected;
@@ -268,7 +261,7 @@ TEST_F(MatrixFileWriting, AppendKeepsEveryOtherMatrixWithItsKindAndTexts) {
 }
 
 TEST_F(MatrixFileWriting, RealMatWriteFailuresLeaveTheFileAlone) {
-  std::string path = TempPath(".mat");
+  std::string path = TestFilePath(".mat");
   EXPECT_EQ(Write(path, "A", Matrix(1, 1, {9}), 0), 1);
   std::vector<std::string> before = ListOf(path);
   // A vector is refused before anything is read or written.
@@ -277,11 +270,11 @@ TEST_F(MatrixFileWriting, RealMatWriteFailuresLeaveTheFileAlone) {
                     "Only writing of matrices");
   EXPECT_EQ(ListOf(path), before);
   // A file that cannot be created is no success, with or without append.
-  std::string nowhere = TempPath("_missing/dir/x.mat");
+  std::string nowhere = TestFilePath("_missing/dir/x.mat");
   EXPECT_EQ(Write(nowhere, "A", Matrix(1, 1, {1}), 0), 0);
   EXPECT_EQ(Write(nowhere, "A", Matrix(1, 1, {1}), 1), 0);
   // A file whose matrices cannot all be read is not rewritten without them.
-  std::string damaged = TempPath("_damaged.mat");
+  std::string damaged = TestFilePath("_damaged.mat");
   EXPECT_EQ(Write(damaged, "A", Matrix(1, 1, {9}), 0), 1);
   FILE* f = fopen(damaged.c_str(), "ab");
   int32_t header[5] = {0, 4, 4, 0, 2};  // a header whose data is missing
@@ -302,7 +295,7 @@ TEST_F(MatrixFileWriting, RealMatWriteFailuresLeaveTheFileAlone) {
 }
 
 TEST_F(MatrixFileWriting, MatWriteItemsWritesScalarsVectorsAndMatricesInOrder) {
-  std::string path = TempPath(".mat");
+  std::string path = TestFilePath(".mat");
   RealArray vector = RealNewVector(4);
   for (int k = 0; k < 4; ++k) vector.data[k] = k + 0.5;
   IntegerArray matrix = IntegerNewMatrix(2, 3);
@@ -331,9 +324,9 @@ TEST_F(MatrixFileWriting, MatWriteItemsWritesScalarsVectorsAndMatricesInOrder) {
 
 TEST_F(MatrixFileWriting, MatWriteItemsFailuresReportTheirChecks) {
   static std::string path;
-  path = TempPath(".mat");
+  path = TestFilePath(".mat");
   static std::string nowhere;
-  nowhere = TempPath("_missing/dir/x.mat");
+  nowhere = TestFilePath("_missing/dir/x.mat");
   struct Case {
     const char* condition;
     const char* message;

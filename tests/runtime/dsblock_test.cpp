@@ -28,6 +28,9 @@ class Driver : public ::testing::Test {
  protected:
   void SetUp() override {
     EnsureRuntimeAttached();
+    // The thread's temporaries are process-wide: a test before may have left the string area
+    // full, and the tests make strings and buffers of their own outside any evaluation.
+    MarkReset();
     memset(m.get(), 0, sizeof(ModelData));
     m->lambda = 1.0;
     m->lambdaStep = 0.1;

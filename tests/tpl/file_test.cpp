@@ -424,7 +424,7 @@ TEST_F(TplFile, DescriptorLoadsRefuseStreamsWithoutAUsableImage) {
     EXPECT_EQ(tpl_load(target.map, TPL_MODE_DESCRIPTOR, pipe.read), -1);
     EXPECT_EQ(reports, c.reports);
     EXPECT_EQ(tpl_root(target.map)->flags, 0);
-    EXPECT_EQ(liveBlocks, mapBlocks);
+    EXPECT_EQ(liveBlocks.load(), mapBlocks);
   }
   // The limit is inclusive.
   Pipe pipe;

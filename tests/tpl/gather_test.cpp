@@ -213,7 +213,7 @@ TEST_F(TplGather, RefusalsEndTheGatherWithoutAPartialImage) {
     EXPECT_EQ(received.images.size(), c.delivered);
     EXPECT_EQ(partial, nullptr);
     EXPECT_EQ(reports, c.reports);
-    EXPECT_EQ(liveBlocks, 0);
+    EXPECT_EQ(liveBlocks.load(), 0);
   }
   // Images up to the limit pass.
   tpl_hooks.gather_limit = two.size();

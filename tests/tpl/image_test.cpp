@@ -239,7 +239,7 @@ TEST_F(TplImage, PackingAgainReplacesTheCopiesOfStringsAndBlobs) {
   s = second, blob = {b, 2};
   first[0] = 'X';  // the packed copy does not follow the variable
   ASSERT_EQ(tpl_pack(map, 0), 0);
-  EXPECT_EQ(liveBlocks, heldAfterFirst);
+  EXPECT_EQ(liveBlocks.load(), heldAfterFirst);
   EXPECT_EQ(dumpImage(map), ImageBuilder().header("sB", 2, {}).str("second one").blob(b, 2).finish());
   tpl_free_map(map);
 }
@@ -254,7 +254,7 @@ TEST_F(TplImage, AllMemoryComesFromTheAllocationHooks) {
   state.modelData = {bytes, 8};
   tpl_map_node* map = state.map();
   ASSERT_EQ(tpl_pack(map, 0), 0);
-  EXPECT_GT(allocations, 10);
+  EXPECT_GT(allocations.load(), 10);
   std::vector<uint8_t> image = dumpImage(map);
   ASSERT_EQ(loadCopy(map, image), 0);
   tpl_free_map(map);

@@ -22,7 +22,7 @@ TEST_F(TplMap, MalformedFormatsFailAndReleaseEverything) {
     tpl_map_node* map = tpl_map(format, values, values + 1, values + 2, values + 3);
     EXPECT_EQ(map, nullptr) << format;
     EXPECT_EQ(reports, std::string("failed to parse ") + format + "\n");
-    EXPECT_EQ(liveBlocks, 0) << format;
+    EXPECT_EQ(liveBlocks.load(), 0) << format;
   }
 }
 

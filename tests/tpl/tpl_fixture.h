@@ -1,13 +1,16 @@
 // A test fixture that routes the serialiser's hooks through recorders: reports are collected
 // as text, and every block from the allocation hooks is counted so that a test can see what is
-// still held.
+// still held. A test may dump on one thread while it loads on another, so the counts are atomic
+// and reports are appended one at a time.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,8 +19,9 @@
 class TplTest : public ::testing::Test {
  public:
   static inline std::string reports;
-  static inline long liveBlocks = 0;
-  static inline long allocations = 0;
+  static inline std::atomic<long> liveBlocks{0};
+  static inline std::atomic<long> allocations{0};
+  static inline std::mutex reportsLock;
 
   static int recordReport(const char* format, ...) {
     char text[512];
@@ -25,6 +29,7 @@ class TplTest : public ::testing::Test {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    std::lock_guard<std::mutex> hold(reportsLock);
     reports += text;
     return 0;
   }
@@ -55,7 +60,7 @@ class TplTest : public ::testing::Test {
     allocations = 0;
   }
   void TearDown() override {
-    EXPECT_EQ(liveBlocks, 0) << "blocks from the allocation hooks still held";
+    EXPECT_EQ(liveBlocks.load(), 0) << "blocks from the allocation hooks still held";
     tpl_hooks = saved_;
   }
 
