@@ -5,6 +5,7 @@
 
 #include "bridge.h"
 #include "instance_fixture.h"
+#include "modelicautilities.h"
 
 namespace {
 
@@ -70,6 +71,18 @@ TEST_F(RuntimeBridge, AppendedTextPrefixesTheNextMessageOnce) {
   RuntimeBridgeMessage("warning", 1, 1);
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "next");
   EXPECT_EQ(host.texts(), (std::vector<std::string>{"info ##1\nwarning", "next"}));
+  EXPECT_EQ(host.log[0].status, fmi2Warning);
+}
+
+// External C code's messages and warnings are information text of the instance being evaluated:
+// they reach its logger in front of its next message, in their order, with the warning's prefix.
+TEST_F(RuntimeBridge, ModelicaUtilitiesTextsPrefixTheNextMessage) {
+  ModelicaFormatMessage("x = %d\n", 3);
+  ModelicaFormatWarning("odd #%d", 2);
+  ModelicaMessage("plain %d\n");
+  EXPECT_TRUE(host.log.empty());
+  RuntimeBridgeMessage("warning", 1, 1);
+  EXPECT_EQ(host.texts(), (std::vector<std::string>{"x = 3\nWarning: odd ##2\nplain %d\nwarning"}));
   EXPECT_EQ(host.log[0].status, fmi2Warning);
 }
 
