@@ -7,6 +7,7 @@
 
 #include "amatformat.h"
 #include "clocale.h"
+#include "platform.h"
 #include "saturate.h"
 
 namespace {
@@ -430,15 +431,10 @@ int amatPutRinitBin(AmatWriteFile* file) {
 }
 
 int amatPutRdimsBin(AmatWriteFile* file) {
-  FILE* s = file->stream;
-  // The end of the file follows from the header (one system call per row fewer than asking the
-  // stream): the row-wise matrix is the last thing in the file.
-  const int32_t* h = file->header;
-  int64_t elementBytes = h[0] == 0 ? 8 : 4;
-  int64_t endOffset = file->rowHeaderPos + 20 + h[4] + static_cast<int64_t>(h[1]) * h[2] * elementBytes;
-  long end = static_cast<long>(endOffset);
-  bool ok = end >= 0 && fseek(s, static_cast<long>(file->rowHeaderPos), SEEK_SET) == 0 &&
-            WriteBytes(s, file->header, sizeof file->header);
-  ok = end >= 0 && fseek(s, end, SEEK_SET) == 0 && ok;
+  // In place, without moving the stream: the rows it holds are written first, then the header
+  // (two system calls per row instead of two writes and two seeks).
+  bool ok = file->rowHeaderPos >= 0 &&
+            PlatformStreamWriteAt(file->stream, file->header, sizeof file->header,
+                                  static_cast<uint64_t>(file->rowHeaderPos)) == 0;
   return ok ? 0 : amatRowWiseError(file);
 }

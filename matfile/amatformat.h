@@ -73,8 +73,8 @@ int amatPutBinChar(AmatWriteFile* file, const char* name, int32_t nrow, int32_t 
 // rowHeaderPos and writes its header with no rows, kept in file->header, and its name. 0, or 1
 // with the row-wise message.
 int amatPutRinitBin(AmatWriteFile* file);
-// Writes file->header at file->rowHeaderPos and returns to the end: 0, or 1 with the row-wise
-// message.
+// Writes file->header at file->rowHeaderPos, leaving the stream at the end: 0, or 1 with the
+// row-wise message.
 int amatPutRdimsBin(AmatWriteFile* file);
 
 // ---- Text "#1" -------------------------------------------------------------------------------

@@ -42,6 +42,25 @@ long PlatformFileRead(int descriptor, void* buffer, size_t size) { return read(d
 
 long PlatformFileWrite(int descriptor, const void* buffer, size_t size) { return write(descriptor, buffer, size); }
 
+int PlatformStreamWriteAt(FILE* stream, const void* buffer, size_t size, uint64_t offset) {
+  if (fflush(stream) != 0) return -1;
+  int descriptor = fileno(stream);
+  if (descriptor < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+  const char* bytes = static_cast<const char*>(buffer);
+  while (size > 0) {
+    ssize_t written = pwrite(descriptor, bytes, size, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = EIO;
+      return -1;
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+    offset += static_cast<uint64_t>(written);
+  }
+  return 0;
+}
+
 void* PlatformFileMap(size_t length, int protection, int flags, int descriptor) {
   // Write access comes with read access, and execute access with read access, whatever the
   // bits asked for, as file-mapping protections elsewhere grant them.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // ---- Thread-local slot ------------------------------------------------------------------------
 // One pointer per thread. `onThreadExit` runs when a thread that holds a non-null value ends
@@ -82,6 +83,9 @@ int PlatformFileExtend(int descriptor, uint64_t length);
 // Bytes read (0 at end of file) or written, or -1.
 long PlatformFileRead(int descriptor, void* buffer, size_t size);
 long PlatformFileWrite(int descriptor, const void* buffer, size_t size);
+// Writes `size` bytes at `offset` of the file a stream writes, after what the stream holds, and
+// leaves the stream where it was: an update in place without two seeks. 0, or -1.
+int PlatformStreamWriteAt(FILE* stream, const void* buffer, size_t size, uint64_t offset);
 
 // A view of the first `length` bytes of the open file. Protection is a combination of the bits
 // below; 0 and anything beyond 7 fail with EINVAL. Write access always includes read access and

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 targets=(
   "tpl_load|tests/tpl/fuzz_load.cpp|tpl/*.cpp platform/filemapping.cpp|tpl platform tests/tpl"
-  "matfile_read|tests/matfile/fuzz_read.cpp|matfile/*.cpp runtime/clocale.cpp runtime/saturate.cpp|matfile runtime"
+  "matfile_read|tests/matfile/fuzz_read.cpp|matfile/*.cpp runtime/clocale.cpp runtime/saturate.cpp platform/filemapping.cpp|matfile runtime platform"
   "fmu_state|tests/fmi/fuzz_deserialize.cpp|fmi/*.cpp model/*.cpp modelica/*.cpp matfile/*.cpp runtime/*.cpp tpl/*.cpp platform/*.cpp -lsundials_cvode -lsundials_nvecserial -lsundials_sunmatrixdense -lsundials_sunlinsoldense -l:liblapack.a -l:libblas.a|include runtime model modelica matfile tpl platform fmi"
 )
 

@@ -94,3 +94,32 @@ TEST(PlatformFiles, RewriteCreatesOrEmptiesAndExtendReservesTheLength) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stream that buffered bytes past the place to update: they reach the file first, the update
+// lands at its offset and the stream goes on writing at its end.
+TEST(PlatformFiles, AnUpdateInPlaceLeavesTheStreamWhereItWas) {
+  ScratchFile file("");
+  FILE* stream = fdopen(dup(file.descriptor), "wb");
+  ASSERT_NE(stream, nullptr);
+  fputs("header|rows", stream);
+  EXPECT_EQ(PlatformStreamWriteAt(stream, "HEAD", 4, 0), 0);
+  EXPECT_EQ(ftell(stream), 11);
+  fputs("|more", stream);
+  fclose(stream);
+  EXPECT_EQ(file.contents(), "HEADer|rows|more");
+}
+
+TEST(PlatformFiles, AnUpdateInPlaceOfAPipeFails) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  FILE* stream = fdopen(ends[1], "wb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(PlatformStreamWriteAt(stream, "x", 1, 0), -1);
+  EXPECT_EQ(errno, ESPIPE);
+  fclose(stream);
+  close(ends[0]);
+}
+
+}  // namespace
