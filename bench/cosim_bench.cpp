@@ -15,31 +15,20 @@
 #include <cstring>
 
 #include "fmi2.h"
+#include "default_scenario.h"
 #include "ratio_main.h"
 
 namespace {
 
-constexpr double stepSize = 1e-3;
+using scenario::stepSize;
+using scenario::tolerance;
 constexpr int stepCount = 10000;
-constexpr double tolerance = 1e-5;
-const char* const guid = "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}";
-
-constexpr fmi2ValueReference parameter(unsigned index) { return (1u << 24) | index; }
 constexpr fmi2ValueReference outputY = (1u << 28) | (4u << 24);
 
-extern "C" void quietLogger(fmi2ComponentEnvironment, fmi2String, fmi2Status status, fmi2String, fmi2String message,
-                            ...) {
-  if (status > fmi2Warning) fprintf(stderr, "%s\n", message);
-}
-
-const fmi2CallbackFunctions callbacks = {quietLogger, calloc, free, nullptr, nullptr};
-
-// The default scenario: both lower limits -1, the ramp starting at 2, the switch as output.
 fmi2Component defaultScenario() {
-  fmi2Component c = fmi2Instantiate("bench", fmi2CoSimulation, guid, "", &callbacks, fmi2False, fmi2False);
-  const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14), parameter(0)};
-  const fmi2Real values[] = {-1.0, -1.0, 2.0, 2.0};
-  fmi2SetReal(c, vr, 4, values);
+  fmi2Component c =
+      fmi2Instantiate("bench", fmi2CoSimulation, scenario::guid, "", &scenario::callbacks, fmi2False, fmi2False);
+  fmi2SetReal(c, scenario::references, scenario::settings, scenario::values);
   fmi2SetupExperiment(c, fmi2True, tolerance, 0.0, fmi2False, 0.0);
   fmi2EnterInitializationMode(c);
   fmi2ExitInitializationMode(c);

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "default_scenario.h"
 #include "entry.h"
 #include "initialize.h"
 #include "instantiate.h"
@@ -23,33 +24,21 @@
 
 namespace {
 
-constexpr double stepSize = 1e-3;
+using scenario::stepSize;
 constexpr int stepCount = 4000;
-constexpr double tolerance = 1e-5;
-const char* const guid = "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}";
 
-constexpr fmi2ValueReference parameter(unsigned index) { return (1u << 24) | index; }
-
-extern "C" void quietLogger(fmi2ComponentEnvironment, fmi2String, fmi2Status status, fmi2String, fmi2String message,
-                            ...) {
-  // The ring's buffer-full warning is what the run keeping states is about.
-  if (status > fmi2Warning) fprintf(stderr, "%s\n", message);
-}
-
-const fmi2CallbackFunctions callbacks = {quietLogger, calloc, free, nullptr, nullptr};
-
-// The default scenario: both lower limits -1, the ramp starting at 2, the switch as output.
+// The default scenario; the ring's buffer-full warning, which the run keeping states is about,
+// does not show.
 ModelInstance* defaultScenario(bool results) {
-  ModelInstance* c = fmiInstantiate("bench", fmi2CoSimulation, guid, "", &callbacks, fmi2False, fmi2False);
+  ModelInstance* c =
+      fmiInstantiate("bench", fmi2CoSimulation, scenario::guid, "", &scenario::callbacks, fmi2False, fmi2False);
   if (!c) {
     fprintf(stderr, "fmi2Instantiate failed\n");
     exit(1);
   }
   c->resultGeneration = results ? 1 : 0;
-  const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14), parameter(0)};
-  const fmi2Real values[] = {-1.0, -1.0, 2.0, 2.0};
-  fmiSetReal(c, vr, 4, values);
-  fmiSetupExperiment(c, fmi2True, tolerance, 0.0, fmi2False, 0.0);
+  fmiSetReal(c, scenario::references, scenario::settings, scenario::values);
+  fmiSetupExperiment(c, fmi2True, scenario::tolerance, 0.0, fmi2False, 0.0);
   fmiEnterInitializationMode(c);
   fmiExitInitializationMode(c);
   return c;
