@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -184,6 +185,93 @@ TEST_F(ResultRun, ModelExchangeSamplesAtTheEventsAndTheCompletedSteps) {
   EXPECT_EQ(m["data_2"].values.size(), t.size());
   EXPECT_EQ(m["name"].values, Codes("Time"));
 }
+
+// Which calls store a sample, and which of them write the ring out: each call once, after the
+// initialisation (and for Model Exchange the event iteration it needs), on a ring that holds
+// samples and has written none.
+struct SamplePointCase {
+  const char* name;
+  fmi2Type type;
+  void (*prepare)(ModelInstance*);
+  fmi2Status (*call)(ModelInstance*);
+  fmi2Status status;
+  int stored;    // samples the call added, in the ring or in the file
+  bool flushed;  // the ring written out and empty after the call
+};
+
+class ResultSamplePoints : public ResultRun, public ::testing::WithParamInterface<SamplePointCase> {};
+
+TEST_P(ResultSamplePoints, StoreAndWriteWhereTheCallSays) {
+  const SamplePointCase& c = GetParam();
+  start(c.type, "points", true);
+  c.prepare(instance);
+  ResultBuffer* b = instance->resultBuffer;
+  ASSERT_NE(b, nullptr);
+  ASSERT_GT(b->used, 0);
+  // Rows in the file so far; its header matrices may still wait in the stream.
+  auto written = [&] {
+    fflush(b->writer.file.stream);
+    return static_cast<int>(times().size());
+  };
+  ASSERT_EQ(written(), 0);
+  int before = b->used;
+  EXPECT_EQ(c.call(instance), c.status);
+  ASSERT_EQ(instance->resultBuffer, b);
+  EXPECT_EQ(b->used + written() - before, c.stored);
+  EXPECT_EQ(b->used == 0, c.flushed);
+}
+
+void asInitialised(ModelInstance*) {}
+void eventIterated(ModelInstance* instance) {
+  fmi2EventInfo info{};
+  for (int calls = 0; calls < 30; ++calls) {
+    ASSERT_EQ(fmiNewDiscreteStates(instance, &info), fmi2OK);
+    if (!info.newDiscreteStatesNeeded) return;
+  }
+  FAIL() << "the event iteration does not end";
+}
+void inContinuousTime(ModelInstance* instance) {
+  eventIterated(instance);
+  ASSERT_EQ(fmiEnterContinuousTimeMode(instance), fmi2OK);
+}
+fmi2Status newDiscreteStates(ModelInstance* instance) {
+  fmi2EventInfo info{};
+  return fmiNewDiscreteStates(instance, &info);
+}
+fmi2Status completedAfter(ModelInstance* instance, double h, fmi2Boolean noSetPrior) {
+  fmi2Boolean enterEvent = fmi2False, terminate = fmi2False;
+  if (fmiSetTime(instance, instance->time + h) != fmi2OK) return fmi2Fatal;
+  return fmiCompletedIntegratorStep(instance, noSetPrior, &enterEvent, &terminate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, ResultSamplePoints,
+    ::testing::Values(
+        SamplePointCase{"NewDiscreteStatesInEventMode", fmi2ModelExchange, asInitialised, newDiscreteStates, fmi2OK,
+                        1, false},
+        SamplePointCase{"NewDiscreteStatesRefusedStillSamplesOnEntry", fmi2ModelExchange, inContinuousTime,
+                        newDiscreteStates, fmi2Warning, 1, false},
+        SamplePointCase{"NewDiscreteStatesOfCoSimulation", fmi2CoSimulation, asInitialised, newDiscreteStates, fmi2OK,
+                        0, false},
+        SamplePointCase{"EnterContinuousTimeModeLeavingEventMode", fmi2ModelExchange, eventIterated,
+                        fmiEnterContinuousTimeMode, fmi2OK, 1, false},
+        SamplePointCase{"EnterContinuousTimeModeRefused", fmi2ModelExchange, asInitialised,
+                        fmiEnterContinuousTimeMode, fmi2Warning, 0, false},
+        SamplePointCase{"CompletedStepKeepsItsSample", fmi2ModelExchange, inContinuousTime,
+                        [](ModelInstance* i) { return completedAfter(i, 0.1, fmi2False); }, fmi2OK, 1, false},
+        SamplePointCase{"CompletedStepWithoutRestoreWrites", fmi2ModelExchange, inContinuousTime,
+                        [](ModelInstance* i) { return completedAfter(i, 0.1, fmi2True); }, fmi2OK, 1, true},
+        SamplePointCase{"CompletedStepCloserThanAThousandth", fmi2ModelExchange, inContinuousTime,
+                        [](ModelInstance* i) { return completedAfter(i, 0.0005, fmi2False); }, fmi2OK, 0, false},
+        SamplePointCase{"DoStepOfSizeZero", fmi2CoSimulation, asInitialised,
+                        [](ModelInstance* i) { return fmiDoStep(i, 0.0, 0.0, fmi2True); }, fmi2OK, 0, false},
+        SamplePointCase{"DoStepKeepsItsSample", fmi2CoSimulation, asInitialised,
+                        [](ModelInstance* i) { return fmiDoStep(i, 0.0, 0.1, fmi2False); }, fmi2OK, 1, false},
+        SamplePointCase{"DoStepWithoutRestoreWrites", fmi2CoSimulation, asInitialised,
+                        [](ModelInstance* i) { return fmiDoStep(i, 0.0, 0.1, fmi2True); }, fmi2OK, 1, true},
+        SamplePointCase{"DoStepWritesOnlyForTrue", fmi2CoSimulation, asInitialised,
+                        [](ModelInstance* i) { return fmiDoStep(i, 0.0, 0.1, 2); }, fmi2OK, 1, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A step repeated from an earlier state drops what the ring holds after it.
 TEST_F(ResultRun, ARestoredStateDropsTheLaterSamples) {
