@@ -92,6 +92,26 @@ void refuseStep(ModelInstance* instance, const char* name, int step) {
   }
 }
 
+// Runs `body`, the serialiser's part of a call, under a serialiser call record: body(step) keeps
+// *step at the step it is in, and a fatal condition inside it ends as that step's refusal, after
+// `onFatal` has let go of what the serialiser's blocks held.
+template <typename Body, typename OnFatal>
+fmi2Status serialiserCall(ModelInstance* instance, const char* name, Body&& body, OnFatal&& onFatal) {
+  SerialiserCall call;
+  fmiSerialiserEnter(&call, instance);
+  volatile int step = stepMap;
+  fmi2Status status;
+  if (SERIALISER_ARMED(call)) {
+    status = body(&step);
+  } else {
+    onFatal();
+    refuseStep(instance, name, step);
+    status = fmi2Warning;
+  }
+  fmiSerialiserLeave(&call);
+  return status;
+}
+
 // The serialiser's part of packAndDump: the map is made and released here.
 template <typename Dump>
 fmi2Status packAndDumpArmed(ModelInstance* instance, ModelInstance* state, tpl_blob* blob, const char* name,
@@ -122,17 +142,9 @@ fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char
   tpl_blob* blob = instance->modelDataBlob ? instance->modelDataBlob : &local;
   HiddenPointers hidden;
   hidePointers(state, &hidden);
-  SerialiserCall call;
-  fmiSerialiserEnter(&call, instance);
-  volatile int step = stepMap;
-  fmi2Status status;
-  if (SERIALISER_ARMED(call)) {
-    status = packAndDumpArmed(instance, state, blob, name, dump, &step);
-  } else {
-    refuseStep(instance, name, step);
-    status = fmi2Warning;
-  }
-  fmiSerialiserLeave(&call);
+  fmi2Status status = serialiserCall(
+      instance, name, [&](volatile int* step) { return packAndDumpArmed(instance, state, blob, name, dump, step); },
+      [] {});
   restorePointers(state, hidden);
   return status;
 }
@@ -317,20 +329,11 @@ fmi2Status readImage(ModelInstance* instance, Scratch* s, ModelInstance* state, 
     warn(instance, deserializeName, "tpl_load failed");
     return fmi2Warning;
   }
-  SerialiserCall call;
-  fmiSerialiserEnter(&call, instance);
-  volatile int step = stepMap;
-  fmi2Status status;
-  if (SERIALISER_ARMED(call)) {
-    status = readImageArmed(instance, s, state, buffer, size, &step);
-  } else {
-    // The unpacked texts went with the serialiser's other blocks.
-    memset(s->record.strings, 0, (s->record.ns + 1) * sizeof(char*));
-    refuseStep(instance, deserializeName, step);
-    status = fmi2Warning;
-  }
-  fmiSerialiserLeave(&call);
-  return status;
+  return serialiserCall(
+      instance, deserializeName,
+      [&](volatile int* step) { return readImageArmed(instance, s, state, buffer, size, step); },
+      // The unpacked texts went with the serialiser's other blocks.
+      [&] { memset(s->record.strings, 0, (s->record.ns + 1) * sizeof(char*)); });
 }
 
 }  // namespace

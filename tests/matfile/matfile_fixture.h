@@ -12,6 +12,7 @@
 
 #include "amat.h"
 #include "amatformat.h"
+#include "amatget.h"
 #include "test_files.h"
 
 inline std::vector<unsigned char> FileBytes(const std::string& path) {
@@ -125,6 +126,23 @@ inline std::string WithPath(const char* message, const std::string& path) {
   std::string text = message;
   text.replace(text.find("%s"), 2, path);
   return text;
+}
+
+// A malformed file of the format read through the format layers (unless only amatGetMatrix's
+// header check refuses it) and through amatGetMatrix: the same refusal each way, and nothing
+// delivered.
+inline void ExpectRefusedEachWay(const std::string& path, int format, bool headerCheck, int result,
+                                 const char* message) {
+  for (bool layers : {true, false}) {
+    if (layers && headerCheck) continue;
+    SCOPED_TRACE(layers ? "format layers" : "amatGetMatrix");
+    ReadRecord r(path, format, 0);
+    Amatrix m{};
+    EXPECT_EQ(layers ? r.read(&m, voidMatrix) : amatGetMatrix(&r.file, &m, 0, nullptr, 1), result);
+    EXPECT_EQ(std::string(amatMessage), WithPath(message, path));
+    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.name, nullptr);
+  }
 }
 
 // Small matrices of every type, written by several tests.

@@ -200,16 +200,7 @@ TEST_P(TextMalformed, GivesTheResultAndMessage) {
   const BadText& c = GetParam();
   std::string path = TestFilePath(".txt");
   WriteFile(path, std::string(c.text));
-  for (bool layers : {true, false}) {
-    if (layers && c.headerCheck) continue;
-    SCOPED_TRACE(layers ? "format layers" : "amatGetMatrix");
-    ReadRecord r(path, 0, 0);
-    Amatrix m{};
-    EXPECT_EQ(layers ? r.read(&m, voidMatrix) : amatGetMatrix(&r.file, &m, 0, nullptr, 1), c.result);
-    EXPECT_EQ(std::string(amatMessage), WithPath(c.message, path));
-    EXPECT_EQ(m.data, nullptr);
-    EXPECT_EQ(m.name, nullptr);
-  }
+  ExpectRefusedEachWay(path, 0, c.headerCheck, c.result, c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TextMalformed, ::testing::ValuesIn(badTexts),
