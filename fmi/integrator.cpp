@@ -17,6 +17,7 @@
 #include "modelexchange.h"
 #include "platform.h"
 #include "results.h"
+#include "sundials_call.h"
 
 int32_t integratorGroupCount = 0;
 
@@ -40,9 +41,9 @@ int checkSundialsPointer(const void* result, const char* function, ModelInstance
 
 int checkSundialsFlag(int flag, const char* function, ModelInstance* instance) {
   if (flag >= 0) return 0;
-  char* name = CVodeGetReturnFlagName(flag);
-  fmiLog(instance, fmi2Error, "SUNDIALS_ERROR: %s() failed with flag = %s", function, name ? name : "");
-  free(name);
+  char name[64];
+  sundialsFlagName(flag, name, sizeof name);
+  fmiLog(instance, fmi2Error, "SUNDIALS_ERROR: %s() failed with flag = %s", function, name);
   return 1;
 }
 
@@ -51,9 +52,9 @@ extern "C" {
 // CVODE's error and warning reports, all as fmi2Warning.
 static void integratorErrorHandler(int code, const char* module, const char* function, char* message, void* data) {
   auto* instance = static_cast<ModelInstance*>(data);
-  char* name = CVodeGetReturnFlagName(code);
-  fmiLog(instance, fmi2Warning, "%s: %s failed with %s:\n %s", module, function, name ? name : "", message);
-  free(name);
+  char name[64];
+  sundialsFlagName(code, name, sizeof name);
+  fmiLog(instance, fmi2Warning, "%s: %s failed with %s:\n %s", module, function, name, message);
 }
 
 // ewt_i = 1 / (relative_i * |y_i| + absolute_i); fails when a sum is not positive.
@@ -83,7 +84,8 @@ static int integratorStepEventCheck(void* data) {
 
 namespace {
 
-N_Vector newVector(ModelInstance* instance, uint64_t n, SUNContext context) {
+N_Vector newVector(SundialsCall* call, ModelInstance* instance, uint64_t n, SUNContext context) {
+  sundialsAt(call, "N_VNew_Serial", true);
   N_Vector v = N_VNew_Serial(static_cast<sunindextype>(n), context);
   if (checkSundialsPointer(v, "N_VNew_Serial", instance)) return nullptr;
   N_VConst(0.0, v);
@@ -91,17 +93,20 @@ N_Vector newVector(ModelInstance* instance, uint64_t n, SUNContext context) {
 }
 
 // The dense direct solver with the grouped Jacobian.
-int setupDenseSolver(ModelInstance* instance, CoSimIntegrator* integrator) {
+int setupDenseSolver(SundialsCall* call, ModelInstance* instance, CoSimIntegrator* integrator) {
   void* memory = integrator->cvode.memory;
   sunindextype n = static_cast<sunindextype>(instance->nx);
   integrator->nonZeroCount = 0;
+  sundialsAt(call, "CVDense", true);
   integrator->denseMatrix = SUNDenseMatrix(n, n, integrator->context);
   if (checkSundialsPointer(integrator->denseMatrix, "CVDense", instance)) return 1;
   integrator->linearSolver = SUNLinSol_Dense(integrator->stateVector, integrator->denseMatrix, integrator->context);
   if (checkSundialsPointer(integrator->linearSolver, "CVDense", instance)) return 1;
+  sundialsAt(call, "CVDense", false);
   if (checkSundialsFlag(CVodeSetLinearSolver(memory, integrator->linearSolver, integrator->denseMatrix), "CVDense",
                         instance))
     return 1;
+  sundialsAt(call, "CVDlsSetDenseJacFn", false);
   return checkSundialsFlag(CVodeSetJacFn(memory, integratorDenseJacobian), "CVDlsSetDenseJacFn", instance);
 }
 
@@ -116,28 +121,38 @@ int setupSparseSolver(ModelInstance* instance, CoSimIntegrator* integrator, int3
   return checkSundialsFlag(CVSlsSetSparseJacFn(memory, integratorSparseJacobian), "CVSlsSetSparseJacFn", instance);
 }
 
-// The set-up once the record exists; 0 ready, 1 failed.
-int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double tolerance) {
+// The SUNDIALS objects of the set-up, made inside the record's SUNDIALS call; 0 ready, 1 failed.
+int buildSundialsObjects(SundialsCall* call, ModelInstance* instance, CoSimIntegrator* integrator, double tolerance) {
   uint64_t nx = instance->nx;
+  sundialsAt(call, "SUNContext_Create", false);
   if (checkSundialsFlag(SUNContext_Create(nullptr, &integrator->context), "SUNContext_Create", instance)) return 1;
   SUNContext context = integrator->context;
+  sundialsAt(call, "N_VMake_Serial", true);
   integrator->stateVector = N_VMake_Serial(static_cast<sunindextype>(nx), instance->states, context);
   if (checkSundialsPointer(integrator->stateVector, "N_VMake_Serial", instance)) return 1;
 
   // Kept in the record at once so that a failure further on still frees it.
+  sundialsAt(call, "CVodeCreate", true);
   void* memory = CVodeCreate(CV_BDF, context);
   if (checkSundialsPointer(memory, "CVodeCreate", instance)) return 1;
   cvodeStepperAttach(&integrator->cvode, memory);
   CVodeStepper* stepper = &integrator->cvode;
-
-  if (checkSundialsFlag(CVodeInit(memory, integratorRhs, instance->time, integrator->stateVector), "CVodeInit",
-                        instance) ||
-      checkSundialsFlag(CVodeSetUserData(memory, instance), "CVodeSetUserData", instance))
+  // Before anything that can report: CVODE's own handler writes to the standard error stream.
+  sundialsAt(call, "CVodeSetErrHandlerFn", false);
+  if (checkSundialsFlag(cvodeStepperSetErrHandlerFn(stepper, integratorErrorHandler, instance), "CVodeSetErrHandlerFn",
+                        instance))
     return 1;
 
-  integrator->absoluteTolerances = newVector(instance, nx, context);
+  sundialsAt(call, "CVodeInit", false);
+  if (checkSundialsFlag(CVodeInit(memory, integratorRhs, instance->time, integrator->stateVector), "CVodeInit",
+                        instance))
+    return 1;
+  sundialsAt(call, "CVodeSetUserData", false);
+  if (checkSundialsFlag(CVodeSetUserData(memory, instance), "CVodeSetUserData", instance)) return 1;
+
+  integrator->absoluteTolerances = newVector(call, instance, nx, context);
   if (!integrator->absoluteTolerances) return 1;
-  integrator->relativeTolerances = newVector(instance, nx, context);
+  integrator->relativeTolerances = newVector(call, instance, nx, context);
   if (!integrator->relativeTolerances) return 1;
   double* absolute = N_VGetArrayPointer(integrator->absoluteTolerances);
   double* relative = N_VGetArrayPointer(integrator->relativeTolerances);
@@ -147,34 +162,53 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
     relative[i] = nominal >= 0.0 ? tolerance : 0.0;
   }
 
-  if (checkSundialsFlag(CVodeWFtolerances(memory, integratorErrorWeights), "CVodeWFtolerances", instance) ||
-      checkSundialsFlag(CVodeSetNonlinConvCoef(memory, nonlinearConvergenceCoefficient), "CVodeSetNonlinConvCoef",
-                        instance) ||
-      checkSundialsFlag(CVodeRootInit(memory, static_cast<int>(instance->ni), integratorRootFunction), "CVodeRootInit",
-                        instance) ||
-      checkSundialsFlag(CVodeStepRootInit(stepper, integratorStepEventCheck), "CVodeStepRootInit", instance))
+  sundialsAt(call, "CVodeWFtolerances", false);
+  if (checkSundialsFlag(CVodeWFtolerances(memory, integratorErrorWeights), "CVodeWFtolerances", instance)) return 1;
+  sundialsAt(call, "CVodeSetNonlinConvCoef", false);
+  if (checkSundialsFlag(CVodeSetNonlinConvCoef(memory, nonlinearConvergenceCoefficient), "CVodeSetNonlinConvCoef",
+                        instance))
     return 1;
+  sundialsAt(call, "CVodeRootInit", false);
+  if (checkSundialsFlag(CVodeRootInit(memory, static_cast<int>(instance->ni), integratorRootFunction), "CVodeRootInit",
+                        instance))
+    return 1;
+  sundialsAt(call, "CVodeStepRootInit", false);
+  if (checkSundialsFlag(CVodeStepRootInit(stepper, integratorStepEventCheck), "CVodeStepRootInit", instance)) return 1;
 
   integratorSetGroupCount(jacobianColumnGroups[0]);
   int32_t nonZeros = integratorCountNonzeros(nx);
-  if (nonZeros ? setupSparseSolver(instance, integrator, nonZeros) : setupDenseSolver(instance, integrator)) return 1;
+  if (nonZeros ? setupSparseSolver(instance, integrator, nonZeros) : setupDenseSolver(call, instance, integrator))
+    return 1;
 
+  sundialsAt(call, "CVodeSetMaxNumSteps", false);
   if (checkSundialsFlag(cvodeStepperSetMaxNumSteps(stepper, maxInternalSteps), "CVodeSetMaxNumSteps", instance) ||
       checkSundialsFlag(CVodeSetMaxNonlinIters(memory, maxNonlinearIterations), "CVodeSetMaxNonlinIters", instance) ||
       checkSundialsFlag(CVodeSetMaxErrTestFails(memory, maxErrorTestFailures), "CVodeSetMaxErrTestFails", instance))
     return 1;
 
-  integrator->perturbedDerivatives = newVector(instance, nx, context);
+  integrator->perturbedDerivatives = newVector(call, instance, nx, context);
   if (!integrator->perturbedDerivatives) return 1;
-  integrator->savedStates = newVector(instance, nx, context);
+  integrator->savedStates = newVector(call, instance, nx, context);
   if (!integrator->savedStates) return 1;
   // From here on a failed set-up still reports the statistics.
   integrator->reportReady = 1;
-  integrator->errorWeights = newVector(instance, nx, context);
+  integrator->errorWeights = newVector(call, instance, nx, context);
   if (!integrator->errorWeights) return 1;
-  if (checkSundialsFlag(cvodeStepperSetErrHandlerFn(stepper, integratorErrorHandler, instance), "CVodeSetErrHandlerFn",
-                        instance))
-    return 1;
+  return 0;
+}
+
+// The set-up once the record exists; 0 ready, 1 failed.
+int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double tolerance) {
+  SundialsCall call;
+  sundialsCallEnter(&call, integrator);
+  int failed;
+  if (SUNDIALS_ARMED(call)) {
+    failed = buildSundialsObjects(&call, instance, integrator, tolerance);
+  } else {
+    failed = sundialsRefuse(&call, instance);
+  }
+  sundialsCallLeave(&call);
+  if (failed) return 1;
 
   instance->solverInts[solverIntIntegratorNotSetUp] = 0;
   integrator->inputDerivatives = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->nu + 1, sizeof(double)));
@@ -205,6 +239,7 @@ int integratorSetup(ModelInstance* instance, double tolerance) {
 
   auto* integrator = static_cast<CoSimIntegrator*>(fmiAllocateZeroed(instance->functions, 1, sizeof(CoSimIntegrator)));
   if (!integrator) return 1;
+  trackedListInit(&integrator->sundialsBlocks);
   instance->integrator = integrator;
   if (buildIntegrator(instance, integrator, tolerance) == 0) return 0;
   integratorStatistics(instance);
@@ -257,6 +292,24 @@ int handleRoot(ModelInstance* instance, CoSimIntegrator* integrator, double tret
   return integratorReInit(instance);
 }
 
+// One integration call of the stepper, as a SUNDIALS call of the record: CVODE makes objects of
+// its own on the first step after a start. A failed allocation there leaves the record without
+// CVODE and ends as CV_MEM_FAIL, reported.
+int advance(CoSimIntegrator* integrator, double tout, double* tret) {
+  SundialsCall call;
+  sundialsCallEnter(&call, integrator);
+  int flag;
+  if (SUNDIALS_ARMED(call)) {
+    sundialsAt(&call, "CVode", false);
+    flag = cvodeStepperAdvance(&integrator->cvode, tout, integrator->stateVector, tret);
+  } else {
+    sundialsRefuse(&call, nullptr);
+    flag = CV_MEM_FAIL;
+  }
+  sundialsCallLeave(&call);
+  return flag;
+}
+
 }  // namespace
 
 int integratorIntegrate(ModelInstance* instance, double tout) {
@@ -266,7 +319,7 @@ int integratorIntegrate(ModelInstance* instance, double tout) {
   for (;;) {
     CoSimIntegrator* integrator = instance->integrator;
     fetchOutputs(instance);
-    int flag = cvodeStepperAdvance(&integrator->cvode, tout, integrator->stateVector, &tret);
+    int flag = advance(integrator, tout, &tret);
     if (flag == CV_TOO_CLOSE) {
       // Still too close with the initial step set: tout lies within CVODE's resolution of the
       // current time, so there is nothing to integrate and the states stay as they are.
@@ -297,8 +350,18 @@ int integratorRestart(ModelInstance* instance) {
   CoSimIntegrator* integrator = instance->integrator;
   if (!integrator || !integrator->cvode.memory) return 1;
   integrator->restartPending = 0;
-  return checkSundialsFlag(cvodeStepperReInit(&integrator->cvode, instance->time, integrator->stateVector),
-                           "CVodeReInit", instance);
+  SundialsCall call;
+  sundialsCallEnter(&call, integrator);
+  int failed;
+  if (SUNDIALS_ARMED(call)) {
+    sundialsAt(&call, "CVodeReInit", false);
+    failed = checkSundialsFlag(cvodeStepperReInit(&integrator->cvode, instance->time, integrator->stateVector),
+                               "CVodeReInit", instance);
+  } else {
+    failed = sundialsRefuse(&call, instance);
+  }
+  sundialsCallLeave(&call);
+  return failed;
 }
 
 void integratorTimeMoved(ModelInstance* instance) {
@@ -404,10 +467,10 @@ void integratorStatistics(ModelInstance* instance) {
   integratorFree(instance, instance);
 }
 
-void integratorFree(ModelInstance* instance, ModelInstance* owner) {
-  if (!owner || !owner->integrator) return;
-  CoSimIntegrator* integrator = owner->integrator;
-  const fmi2CallbackFunctions* functions = instance->functions;
+namespace {
+
+// SUNDIALS' own release of the record's objects, inside the record's SUNDIALS call.
+void releaseSundialsObjects(CoSimIntegrator* integrator) {
   if (integrator->cvode.memory) CVodeFree(&integrator->cvode.memory);
   if (integrator->linearSolver) SUNLinSolFree(integrator->linearSolver);
   if (integrator->denseMatrix) SUNMatDestroy(integrator->denseMatrix);
@@ -415,11 +478,26 @@ void integratorFree(ModelInstance* instance, ModelInstance* owner) {
                          &integrator->errorWeights, &integrator->perturbedDerivatives, &integrator->savedStates};
   for (N_Vector* v : vectors)
     if (*v) N_VDestroy_Serial(*v);
+  if (integrator->context) SUNContext_Free(&integrator->context);
+}
+
+}  // namespace
+
+void integratorFree(ModelInstance* instance, ModelInstance* owner) {
+  if (!owner || !owner->integrator) return;
+  CoSimIntegrator* integrator = owner->integrator;
+  const fmi2CallbackFunctions* functions = instance->functions;
+  SundialsCall call;
+  sundialsCallEnter(&call, integrator);
+  if (SUNDIALS_ARMED(call)) releaseSundialsObjects(integrator);
+  // Whatever SUNDIALS did not give back (all of it when the release ran out of memory) goes
+  // now, with the pointers.
+  sundialsRefuse(&call, nullptr);
+  sundialsCallLeave(&call);
   void* blocks[] = {integrator->columnStarts, integrator->entryPositions, integrator->lastOutputs,
                     integrator->inputDerivatives, integrator->inputBase};
   for (void* block : blocks)
     if (block) functions->freeMemory(block);
-  if (integrator->context) SUNContext_Free(&integrator->context);
   functions->freeMemory(integrator);
   owner->integrator = nullptr;
 }

@@ -14,6 +14,7 @@
 #include "cvode_stepper.h"
 #include "fmi2.h"
 #include "instance.h"
+#include "tracked_call.h"
 
 // Counters and timers; copied as one block by the FMU-state functions. Times are milliseconds
 // of elapsed time since the unit was loaded, accumulated in single precision; the report turns
@@ -38,7 +39,8 @@ struct IntegratorStatistics {
 // One per Co-Simulation instance, from allocateMemory (zero-filled) and held in its
 // `integrator`; an FMU state holds its own record of the same type, without CVODE memory.
 // The double and pattern arrays come from the host's allocateMemory; vectors, matrix, solver,
-// context and CVODE memory from SUNDIALS (C heap).
+// context and CVODE memory from SUNDIALS (C heap), every block of them on `sundialsBlocks`.
+// The record does not move while it has SUNDIALS blocks (the list refers to its head).
 struct CoSimIntegrator {
   N_Vector stateVector;           // instance: over the instance's `states` (not owned data);
                                   // FMU-state copy: data of its own, never used
@@ -67,6 +69,7 @@ struct CoSimIntegrator {
   SUNMatrix denseMatrix;
   SUNLinearSolver linearSolver;
   int32_t reportReady;  // the set-up got far enough for terminate to report statistics
+  TrackedBlock sundialsBlocks;  // the C-heap blocks of this record's SUNDIALS objects
 };
 
 // Number of Jacobian column groups of the model, written by every set-up.

@@ -7,6 +7,7 @@
 #include "instantiate.h"
 #include "integrator.h"
 #include "messages.h"
+#include "sundials_call.h"
 
 namespace {
 
@@ -24,14 +25,11 @@ int32_t* allocateInts(const fmi2CallbackFunctions* functions, uint64_t count) {
   return static_cast<int32_t*>(fmiAllocateZeroed(functions, count ? count : 1, sizeof(int32_t)));
 }
 
-// A record for an FMU state: its own context and vectors of the source's lengths, no CVODE
-// memory, no double arrays yet. 0; 1 when something could not be made (what was made stays in
-// the record for the caller to release).
-int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source, const fmi2CallbackFunctions* functions,
-                   uint64_t nx) {
-  auto* record = static_cast<CoSimIntegrator*>(fmiAllocateZeroed(functions, 1, sizeof(CoSimIntegrator)));
-  if (!record) return 1;
-  destination->integrator = record;
+// The copy record's SUNDIALS objects: its own context and vectors of the source's lengths, no
+// CVODE memory. 0; 1 when SUNDIALS refused (what was made stays in the record for the caller
+// to release).
+int makeCopyVectors(SundialsCall* call, CoSimIntegrator* record, const CoSimIntegrator* source, uint64_t nx) {
+  sundialsAt(call, "SUNContext_Create", false);
   if (SUNContext_Create(nullptr, &record->context) < 0) {
     record->context = nullptr;
     return 1;
@@ -40,12 +38,35 @@ int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source, co
                       &record->errorWeights, &record->perturbedDerivatives, &record->savedStates};
   const N_Vector from[] = {source->stateVector,  source->absoluteTolerances,   source->relativeTolerances,
                            source->errorWeights, source->perturbedDerivatives, source->savedStates};
+  sundialsAt(call, "N_VNew_Serial", true);
   for (int i = 0; i < 6; ++i) {
     sunindextype length = from[i] ? N_VGetLength(from[i]) : static_cast<sunindextype>(nx);
     *made[i] = N_VNew_Serial(length, record->context);
     if (!*made[i]) return 1;
     N_VConst(0.0, *made[i]);
   }
+  return 0;
+}
+
+// A record for an FMU state: its SUNDIALS objects made as a SUNDIALS call of the record, no
+// double arrays yet. 0; 1 when something could not be made (what was made stays in the record
+// for the caller to release; a failed SUNDIALS allocation has left it without SUNDIALS objects).
+int makeCopyRecord(ModelInstance* destination, const CoSimIntegrator* source, const fmi2CallbackFunctions* functions,
+                   uint64_t nx) {
+  auto* record = static_cast<CoSimIntegrator*>(fmiAllocateZeroed(functions, 1, sizeof(CoSimIntegrator)));
+  if (!record) return 1;
+  trackedListInit(&record->sundialsBlocks);
+  destination->integrator = record;
+  SundialsCall call;
+  sundialsCallEnter(&call, record);
+  int failed;
+  if (SUNDIALS_ARMED(call)) {
+    failed = makeCopyVectors(&call, record, source, nx);
+  } else {
+    failed = sundialsRefuse(&call, nullptr);
+  }
+  sundialsCallLeave(&call);
+  if (failed) return 1;
   if (source->nonZeroCount) {
     record->columnStarts = allocateInts(functions, nx + 1);
     record->entryPositions = allocateInts(functions, static_cast<uint64_t>(source->patternGroupCount) * nx);

@@ -3,93 +3,24 @@
 #include "serialiser_call.h"
 
 #include <cstdarg>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include "messages.h"
 #include "tpl.h"
 
-static_assert(sizeof(SerialiserBlock) % alignof(max_align_t) == 0,
-              "a block's bytes keep the C library's alignment");
-
 namespace {
 
-// Every call in progress on any thread, each thread's innermost first. A registry rather than a
-// thread-local slot: a slot of a loaded library is either allocated at a thread's first use
-// (and the C library ends the process when that fails) or taken from the static TLS block,
-// which repeated loads of two copies of the unit use up.
-constinit std::mutex registryLock;
-SerialiserCall* callsInProgress = nullptr;
-
-// The calling thread's serialiser call, null outside one.
 SerialiserCall* currentCall() {
-  const std::thread::id self = std::this_thread::get_id();
-  registryLock.lock();
-  SerialiserCall* call = callsInProgress;
-  while (call && call->thread != self) call = call->next;
-  registryLock.unlock();
-  return call;
+  TrackedCall* call = trackedCurrentCall(trackedSerialiser);
+  return call ? static_cast<SerialiserCall*>(call->data) : nullptr;
 }
 
-// A block taken outside any call is linked to itself, so that releasing it unlinks nothing.
-void detach(SerialiserBlock* block) { block->next = block->previous = block; }
+void* serialiserMalloc(size_t size) { return trackedAllocate(trackedSerialiser, size); }
 
-void linkBlock(SerialiserBlock* block) {
-  SerialiserCall* call = currentCall();
-  if (!call) {
-    detach(block);
-    return;
-  }
-  SerialiserBlock* head = &call->blocks;
-  block->next = head;
-  block->previous = head->previous;
-  head->previous->next = block;
-  head->previous = block;
-}
+void* serialiserRealloc(void* bytes, size_t size) { return trackedReallocate(trackedSerialiser, bytes, size); }
 
-void unlinkBlock(SerialiserBlock* block) {
-  block->previous->next = block->next;
-  block->next->previous = block->previous;
-}
-
-SerialiserBlock* headOf(void* bytes) { return static_cast<SerialiserBlock*>(bytes) - 1; }
-
-void* serialiserMalloc(size_t size) {
-  if (size > SIZE_MAX - sizeof(SerialiserBlock)) return nullptr;
-  auto* block = static_cast<SerialiserBlock*>(malloc(sizeof(SerialiserBlock) + size));
-  if (!block) return nullptr;
-  linkBlock(block);
-  return block + 1;
-}
-
-void* serialiserRealloc(void* bytes, size_t size) {
-  if (!bytes) return serialiserMalloc(size);
-  if (size > SIZE_MAX - sizeof(SerialiserBlock)) return nullptr;
-  SerialiserBlock* old = headOf(bytes);
-  bool alone = old->next == old;
-  // On failure the old block stays as it is, on its list.
-  auto* block = static_cast<SerialiserBlock*>(realloc(old, sizeof(SerialiserBlock) + size));
-  if (!block) return nullptr;
-  if (alone) {
-    detach(block);
-  } else {
-    block->previous->next = block;
-    block->next->previous = block;
-  }
-  return block + 1;
-}
-
-void serialiserFree(void* bytes) {
-  if (!bytes) return;
-  SerialiserBlock* block = headOf(bytes);
-  unlinkBlock(block);
-  free(block);
-}
+void serialiserFree(void* bytes) { trackedRelease(bytes); }
 
 // One line on the logger, at fmi2Warning: the serialiser's messages come with a refusal. Their
 // line ends are the stream's, not the text's. Outside a call a message has no instance to go
@@ -121,9 +52,7 @@ void serialiserFatal(const char* format, ...) {
   SerialiserCall* call = currentCall();
   if (!call) tpl_default_fatal("%s", text);
   serialiserReport("%s", text);
-  SerialiserBlock* head = &call->blocks;
-  while (head->next != head) serialiserFree(head->next + 1);
-  longjmp(call->jump, 1);
+  trackedCallFail(&call->tracked);
 }
 
 void installHooks() {
@@ -144,24 +73,11 @@ void installHooks() {
 void fmiSerialiserEnter(SerialiserCall* call, ModelInstance* instance) {
   installHooks();
   call->instance = instance;
-  call->thread = std::this_thread::get_id();
-  call->blocks.next = call->blocks.previous = &call->blocks;
-  registryLock.lock();
-  call->next = callsInProgress;
-  callsInProgress = call;
-  registryLock.unlock();
+  trackedListInit(&call->blocks);
+  trackedCallEnter(&call->tracked, trackedSerialiser, &call->blocks, call);
 }
 
 void fmiSerialiserLeave(SerialiserCall* call) {
-  SerialiserBlock* head = &call->blocks;
-  while (head->next != head) {
-    SerialiserBlock* block = head->next;
-    unlinkBlock(block);
-    detach(block);
-  }
-  registryLock.lock();
-  SerialiserCall** link = &callsInProgress;
-  while (*link != call) link = &(*link)->next;
-  *link = call->next;
-  registryLock.unlock();
+  trackedListDetach(&call->blocks);
+  trackedCallLeave(&call->tracked);
 }

@@ -20,23 +20,14 @@
 #pragma once
 
 #include <csetjmp>
-#include <thread>
 
 #include "instance.h"
-
-// The head of each block the serialiser takes; the block's bytes follow it, aligned as the C
-// library aligns its own.
-struct SerialiserBlock {
-  SerialiserBlock* next;
-  SerialiserBlock* previous;
-};
+#include "tracked_call.h"
 
 struct SerialiserCall {
-  jmp_buf jump;
+  TrackedCall tracked;  // the call's registration; its data is the call itself
   ModelInstance* instance;
-  std::thread::id thread;  // the thread the call runs on
-  SerialiserCall* next;    // the next call in progress, on this thread or another
-  SerialiserBlock blocks;  // the list of the call's live blocks, circular through this head
+  TrackedBlock blocks;  // the call's live blocks
 };
 
 // Makes the call the calling thread's serialiser call for the instance; installs the unit's
@@ -44,7 +35,7 @@ struct SerialiserCall {
 void fmiSerialiserEnter(SerialiserCall* call, ModelInstance* instance);
 
 // True on arming; false when a fatal condition ended the serialiser's work.
-#define SERIALISER_ARMED(call) (setjmp((call).jump) == 0)
+#define SERIALISER_ARMED(call) TRACKED_CALL_ARMED((call).tracked)
 
 // Ends the call: the thread's serialiser call is the enclosing one again, if any. Blocks still
 // live stay valid and are no longer the call's.
