@@ -2,9 +2,7 @@
 // turn, the host's through its allocator and the C heap's through an interposed malloc, and the
 // host lives on with a status, a message, nothing on its standard error and nothing leaked.
 //
-// The program has a malloc of its own (it is linked with its symbols exported, so the loaded
-// unit binds to it) on top of the C library's, or under the address sanitizer on top of the
-// sanitizer's, which then still sees every block.
+// The program has a malloc of its own (failing_heap.h), which the loaded unit binds to.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,134 +15,13 @@
 #include <tuple>
 #include <vector>
 
+#include "failing_heap.h"
 #include "state_fixture.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDERLYING(name) __interceptor_##name
-#else
-#define UNDERLYING(name) __libc_##name
-#endif
-
-namespace heap {
-
-// While armed, the calls of this thread are counted, the failAt-th fails, and every block taken
-// is remembered until it is freed. The host's own callbacks disarm it while they run.
-thread_local bool armed = false;
-long failAt = 0;
-long calls = 0;
-constexpr int liveCapacity = 65536;
-void* live[liveCapacity];
-int liveCount = 0;
-bool overflow = false;
-
-bool failNext() { return ++calls == failAt; }
-
-void remember(void* block) {
-  if (liveCount == liveCapacity) {
-    overflow = true;
-    return;
-  }
-  live[liveCount++] = block;
-}
-
-bool forget(void* block) {
-  for (int k = liveCount; k-- > 0;)
-    if (live[k] == block) {
-      live[k] = live[--liveCount];
-      return true;
-    }
-  return false;
-}
-
-// Disarms the heap for the current scope.
-struct Suspended {
-  bool was = armed;
-  Suspended() { armed = false; }
-  ~Suspended() { armed = was; }
-};
-
-}  // namespace heap
-
-extern "C" {
-void* UNDERLYING(malloc)(size_t);
-void* UNDERLYING(calloc)(size_t, size_t);
-void* UNDERLYING(realloc)(void*, size_t);
-void UNDERLYING(free)(void*);
-
-void* malloc(size_t size) {
-  if (!heap::armed) return UNDERLYING(malloc)(size);
-  if (heap::failNext()) return nullptr;
-  void* block = UNDERLYING(malloc)(size);
-  if (block) heap::remember(block);
-  return block;
-}
-
-void* calloc(size_t count, size_t size) {
-  if (!heap::armed) return UNDERLYING(calloc)(count, size);
-  if (heap::failNext()) return nullptr;
-  void* block = UNDERLYING(calloc)(count, size);
-  if (block) heap::remember(block);
-  return block;
-}
-
-void* realloc(void* block, size_t size) {
-  if (!heap::armed || (block && size == 0)) {
-    bool ours = block && heap::forget(block);
-    void* grown = UNDERLYING(realloc)(block, size);
-    if (ours && grown) heap::remember(grown);
-    return grown;
-  }
-  if (heap::failNext()) return nullptr;
-  bool ours = !block || heap::forget(block);
-  void* grown = UNDERLYING(realloc)(block, size);
-  if (!grown) {
-    if (ours && block) heap::remember(block);
-    return nullptr;
-  }
-  if (ours) heap::remember(grown);
-  return grown;
-}
-
-void free(void* block) {
-  if (!block) return;
-  heap::forget(block);
-  UNDERLYING(free)(block);
-}
-}
+#include "stderr_capture.h"
 
 namespace {
 
 using namespace stateImage;
-
-// What reaches file descriptor 2 between the start and take().
-class StandardErrorCapture {
- public:
-  StandardErrorCapture() {
-    fflush(stderr);
-    file_ = tmpfile();
-    saved_ = dup(2);
-    dup2(fileno(file_), 2);
-  }
-  ~StandardErrorCapture() { take(); }
-  std::string take() {
-    if (!file_) return text_;
-    fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    rewind(file_);
-    char chunk[512];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file_)) > 0) text_.append(chunk, n);
-    fclose(file_);
-    file_ = nullptr;
-    return text_;
-  }
-
- private:
-  FILE* file_ = nullptr;
-  int saved_ = -1;
-  std::string text_;
-};
 
 // The host's callbacks, run with the C heap disarmed: a failure the test injects is the unit's.
 HostCallbacks* recording = nullptr;
