@@ -111,13 +111,15 @@ int setupDenseSolver(SundialsCall* call, ModelInstance* instance, CoSimIntegrato
 }
 
 // The sparse direct solver; its entry points are placeholders in this unit, so this fails.
-int setupSparseSolver(ModelInstance* instance, CoSimIntegrator* integrator, int32_t nonZeros) {
+int setupSparseSolver(SundialsCall* call, ModelInstance* instance, CoSimIntegrator* integrator, int32_t nonZeros) {
+  sundialsAt(call, "CVSuperLUMT", false);
   if (integratorSparsePattern(instance, integrator, instance->nx, nonZeros) < 0) return 1;
   int cores = useSparseSolver > 0 ? useSparseSolver : 1;
   fmiLog(instance, fmi2OK, "Using SuperLU sparse solver on %d core%s.", cores, cores > 1 ? "s" : "");
   void* memory = integrator->cvode.memory;
   if (checkSundialsFlag(CVSuperLUMT(memory, cores, static_cast<int>(instance->nx), nonZeros), "CVSuperLUMT", instance))
     return 1;
+  sundialsAt(call, "CVSlsSetSparseJacFn", false);
   return checkSundialsFlag(CVSlsSetSparseJacFn(memory, integratorSparseJacobian), "CVSlsSetSparseJacFn", instance);
 }
 
@@ -177,13 +179,17 @@ int buildSundialsObjects(SundialsCall* call, ModelInstance* instance, CoSimInteg
 
   integratorSetGroupCount(jacobianColumnGroups[0]);
   int32_t nonZeros = integratorCountNonzeros(nx);
-  if (nonZeros ? setupSparseSolver(instance, integrator, nonZeros) : setupDenseSolver(call, instance, integrator))
+  if (nonZeros ? setupSparseSolver(call, instance, integrator, nonZeros) : setupDenseSolver(call, instance, integrator))
     return 1;
 
   sundialsAt(call, "CVodeSetMaxNumSteps", false);
-  if (checkSundialsFlag(cvodeStepperSetMaxNumSteps(stepper, maxInternalSteps), "CVodeSetMaxNumSteps", instance) ||
-      checkSundialsFlag(CVodeSetMaxNonlinIters(memory, maxNonlinearIterations), "CVodeSetMaxNonlinIters", instance) ||
-      checkSundialsFlag(CVodeSetMaxErrTestFails(memory, maxErrorTestFailures), "CVodeSetMaxErrTestFails", instance))
+  if (checkSundialsFlag(cvodeStepperSetMaxNumSteps(stepper, maxInternalSteps), "CVodeSetMaxNumSteps", instance))
+    return 1;
+  sundialsAt(call, "CVodeSetMaxNonlinIters", false);
+  if (checkSundialsFlag(CVodeSetMaxNonlinIters(memory, maxNonlinearIterations), "CVodeSetMaxNonlinIters", instance))
+    return 1;
+  sundialsAt(call, "CVodeSetMaxErrTestFails", false);
+  if (checkSundialsFlag(CVodeSetMaxErrTestFails(memory, maxErrorTestFailures), "CVodeSetMaxErrTestFails", instance))
     return 1;
 
   integrator->perturbedDerivatives = newVector(call, instance, nx, context);

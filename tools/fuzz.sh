@@ -12,16 +12,28 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The unit's SUNDIALS: copies of the installed static archives whose C heap is the unit's tracked
+# allocator (renamed as the CMake build renames them, fmi/sundials_heap.syms).
+cxx=${FUZZ_CXX:-clang++}
+sundials_dir=build/fuzz/sundials
+mkdir -p "$sundials_dir"
+sundials_archives=""
+for component in cvode nvecserial sunmatrixdense sunlinsoldense; do
+  installed=$("$cxx" -print-file-name="libsundials_$component.a")
+  copy=$sundials_dir/libquenzel_sundials_$component.a
+  objcopy --redefine-syms=fmi/sundials_heap.syms "$installed" "$copy"
+  sundials_archives+=" $copy"
+done
+
 targets=(
   "tpl_load|tests/tpl/fuzz_load.cpp|tpl/*.cpp platform/filemapping.cpp|tpl platform tests/tpl"
   "matfile_read|tests/matfile/fuzz_read.cpp|matfile/*.cpp runtime/clocale.cpp runtime/saturate.cpp platform/filemapping.cpp|matfile runtime platform"
-  "fmu_state|tests/fmi/fuzz_deserialize.cpp|fmi/*.cpp model/*.cpp modelica/*.cpp matfile/*.cpp runtime/*.cpp tpl/*.cpp platform/*.cpp -lsundials_cvode -lsundials_nvecserial -lsundials_sunmatrixdense -lsundials_sunlinsoldense -l:liblapack.a -l:libblas.a|include runtime model modelica matfile tpl platform fmi"
+  "fmu_state|tests/fmi/fuzz_deserialize.cpp|fmi/*.cpp model/*.cpp modelica/*.cpp matfile/*.cpp runtime/*.cpp tpl/*.cpp platform/*.cpp$sundials_archives -l:liblapack.a -l:libblas.a|include runtime model modelica matfile tpl platform fmi"
 )
 
 total=${1:-${FUZZ_SECONDS:-45}}
 share=$((total / ${#targets[@]}))
 ((share > 0)) || share=1
-cxx=${FUZZ_CXX:-clang++}
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Wall -Wextra -Werror
        -fsanitize=address,undefined -fno-sanitize-recover=all)
 # Leaks and undefined behaviour always fail, whatever options the caller's environment holds (the
