@@ -179,9 +179,9 @@ TEST_P(SundialsFailuresBy, EachAllocationFailsInTurnAndTheCallRefusesCleanly) {
       heap::calls = 0;
       heap::liveCount = 0;
       heap::failAt = k;
-      heap::armed = true;
+      heap::arm(true);
       result = c.run(*this);
-      heap::armed = false;
+      heap::arm(false);
       heap::failAt = 0;
       written = standardError.take();
     }
@@ -218,9 +218,9 @@ TEST_P(SundialsFailuresBy, EachAllocationFailsInTurnAndTheCallRefusesCleanly) {
     EXPECT_EQ(integratorIntegrate(instance, instance->time + 0.1), 0);
 
     // Nothing leaked: what the call made is given back by the time the instance is freed.
-    heap::armed = true;  // only remembering
+    heap::arm(true);  // only remembering
     finish();
-    heap::armed = false;
+    heap::arm(false);
     EXPECT_EQ(heap::liveCount, 0) << "C-heap blocks never given back";
     EXPECT_EQ(hostAllocator().liveBlocks, 0) << "blocks left with the host";
   }
@@ -238,18 +238,18 @@ INSTANTIATE_TEST_SUITE_P(Calls, SundialsFailuresBy, ::testing::ValuesIn(sundials
 TEST_F(SundialsFailures, EveryBlockOfASetUpBelongsToTheRecordAndItsReleaseGivesThemBack) {
   start();
   integratorFree(instance, instance);
-  heap::armed = true;
+  heap::arm(true);
   ASSERT_EQ(integratorSetup(instance, 1e-6), 0);
   ASSERT_EQ(steps(2), fmi2OK);
-  heap::armed = false;
+  heap::arm(false);
   ASSERT_NE(instance->integrator, nullptr);
   int64_t owned = trackedListCount(&instance->integrator->sundialsBlocks);
   EXPECT_GT(owned, 10);
   EXPECT_EQ(heap::liveCount, owned);
   EXPECT_EQ(rememberedBlocksOf(instance), owned);
-  heap::armed = true;
+  heap::arm(true);
   integratorFree(instance, instance);
-  heap::armed = false;
+  heap::arm(false);
   EXPECT_EQ(heap::liveCount, 0);
   finish();
 }

@@ -138,11 +138,11 @@ TEST_P(SerialiserAllocationFailure, EachAllocationInTurnEndsTheCallNotTheHost) {
       hostAllocator().failAt = hostAllocator().calls + k;
     } else {
       heap::failAt = k;
-      heap::armed = true;
+      heap::arm(true);
     }
     long hostCallsBefore = hostAllocator().calls;
     fmi2Status status = call.run(unit, subject);
-    heap::armed = false;
+    heap::arm(false);
     heap::failAt = 0;
     hostAllocator().failAt = 0;
     std::string written = standardError.take();

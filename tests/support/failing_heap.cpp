@@ -10,7 +10,12 @@
 
 namespace heap {
 
-thread_local bool armed = false;
+namespace {
+thread_local bool armedHere = false;
+}  // namespace
+
+void arm(bool on) { armedHere = on; }
+bool armed() { return armedHere; }
 long failAt = 0;
 long calls = 0;
 constexpr int liveCapacity = 65536;
@@ -19,7 +24,7 @@ int liveCount = 0;
 bool overflow = false;
 
 void reset() {
-  armed = false;
+  armedHere = false;
   failAt = 0;
   calls = 0;
   liveCount = 0;
@@ -63,7 +68,7 @@ void* UNDERLYING(realloc)(void*, size_t);
 void UNDERLYING(free)(void*);
 
 void* malloc(size_t size) {
-  if (!heap::armed) return UNDERLYING(malloc)(size);
+  if (!heap::armed()) return UNDERLYING(malloc)(size);
   if (heap::failNext()) return nullptr;
   void* block = UNDERLYING(malloc)(size);
   if (block) heap::remember(block);
@@ -71,7 +76,7 @@ void* malloc(size_t size) {
 }
 
 void* calloc(size_t count, size_t size) {
-  if (!heap::armed) return UNDERLYING(calloc)(count, size);
+  if (!heap::armed()) return UNDERLYING(calloc)(count, size);
   if (heap::failNext()) return nullptr;
   void* block = UNDERLYING(calloc)(count, size);
   if (block) heap::remember(block);
@@ -79,7 +84,7 @@ void* calloc(size_t count, size_t size) {
 }
 
 void* realloc(void* block, size_t size) {
-  if (!heap::armed || (block && size == 0)) {
+  if (!heap::armed() || (block && size == 0)) {
     bool ours = block && heap::forget(block);
     void* grown = UNDERLYING(realloc)(block, size);
     if (ours && grown) heap::remember(grown);

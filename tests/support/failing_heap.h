@@ -9,7 +9,9 @@
 
 namespace heap {
 
-extern thread_local bool armed;
+// Arms or disarms the heap for the calling thread.
+void arm(bool on);
+bool armed();
 extern long failAt;
 extern long calls;
 extern int liveCount;  // remembered blocks still live
@@ -22,9 +24,9 @@ bool remembered(const void* block);
 
 // Disarms the heap for the current scope.
 struct Suspended {
-  bool was = armed;
-  Suspended() { armed = false; }
-  ~Suspended() { armed = was; }
+  bool was = armed();
+  Suspended() { arm(false); }
+  ~Suspended() { arm(was); }
 };
 
 }  // namespace heap
