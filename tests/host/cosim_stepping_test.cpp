@@ -225,6 +225,25 @@ TEST_F(CoSimStepping, ModelFailureAtTheCommunicationPointTerminates) {
   EXPECT_EQ(textsAt(fmi2Warning), std::vector<std::string>{"fmi2DoStep: model is terminated"});
 }
 
+// A read that is discarded does not take back the host's change: the next step still runs the
+// event iteration at the communication point, so a model that still fails there ends the run
+// with the error exit instead of another fmi2Discard.
+TEST_F(CoSimStepping, ADiscardedReadKeepsTheChangeForTheNextStep) {
+  fmi2Component c = running();
+  ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2OK);
+  ASSERT_EQ(set(c, model::filterT, 0.0), fmi2OK);
+  fmi2Status status = fmi2OK;
+  get(c, model::derFilterY, &status);
+  ASSERT_EQ(status, fmi2Discard);
+  host.clear();
+  EXPECT_EQ(unit.fmi2DoStep(c, 0.5, 0.5, fmi2True), fmi2Error);
+  std::vector<std::string> errors = textsAt(fmi2Error);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.back(), "event updating: dsblock_ failed, QiErr = 1");
+  EXPECT_TRUE(textsAt(fmi2Discard).empty());
+  EXPECT_TRUE(host.contains("fmi2Terminate completed"));
+}
+
 // Freeing a stepping instance without terminate releases its integrator (the sanitizer build
 // checks the C heap) and everything taken from the host, without a report.
 TEST_F(CoSimStepping, FreeWithoutTerminateReleasesTheIntegrator) {

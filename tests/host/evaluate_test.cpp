@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "instance.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -99,6 +100,44 @@ TEST_F(Evaluation, EnterInitialisationTwiceIsRefused) {
   EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2Warning);
   EXPECT_EQ(host.texts(), (std::vector<std::string>{"fmi2EnterInitializationMode...",
                                                     "model cannot be initialized in current state(1)"}));
+}
+
+// A misplaced fmi2EnterInitializationMode is refused before it changes anything: a model's
+// request to terminate stays on record, so stepping stays refused and the host is still told.
+// (The model never asks to terminate by itself; the instance's flag stands in for its request.)
+TEST_F(Evaluation, ARefusedInitialisationKeepsTheModelsRequestToTerminate) {
+  struct Case {
+    fmi2Type type;
+    StartMode start;
+    int mode;
+  } cases[] = {
+      {fmi2ModelExchange, startInitialization, 1}, {fmi2ModelExchange, startRunning, 3},
+      {fmi2CoSimulation, startInitialization, 1},  {fmi2CoSimulation, startRunning, 6},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(kindName(k.type)) + " in mode " + std::to_string(k.mode));
+    fmi2Component c = startIn(k.type, k.start);
+    ASSERT_NE(c, nullptr);
+    static_cast<ModelInstance*>(c)->terminatedByModel = 1;
+    EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2Warning);
+    EXPECT_EQ(host.texts(), (std::vector<std::string>{
+                                "fmi2EnterInitializationMode...",
+                                "model cannot be initialized in current state(" + std::to_string(k.mode) + ")"}));
+    host.clear();
+    if (k.type == fmi2CoSimulation) {
+      fmi2Boolean terminated = fmi2False;
+      EXPECT_EQ(unit.fmi2GetBooleanStatus(c, fmi2Terminated, &terminated), fmi2OK);
+      EXPECT_EQ(terminated, fmi2True);
+      if (k.start == startRunning) {
+        EXPECT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2Warning);
+        EXPECT_EQ(host.texts(), (std::vector<std::string>{"fmi2DoStep: model is terminated"}));
+      }
+    } else {
+      fmi2Boolean enterEventMode = fmi2True, terminate = fmi2False;
+      EXPECT_EQ(unit.fmi2CompletedIntegratorStep(c, fmi2True, &enterEventMode, &terminate), fmi2OK);
+      EXPECT_EQ(terminate, fmi2True);
+    }
+  }
 }
 
 // ---- Failed evaluations --------------------------------------------------------------------

@@ -87,6 +87,75 @@ TEST(PutMatrix, VoidAndUnknownTypesAreRefusedInBothFormats) {
   }
 }
 
+// Refused whole-matrix writes leave the file as it was, in both formats: a shape that cannot be
+// written, elements without data, and a write while a row-wise matrix is open (the binary header
+// record and the text declaration's position still belong to it).
+TEST(PutMatrix, RefusalsWriteNothing) {
+  struct Case {
+    const char* what;
+    int32_t nrow, ncol;
+    bool withData, rowWiseOpen;
+    int result;
+    const char* message;  // the start of amatMessage; the file follows for result 1
+  } cases[] = {
+      {"negative row count", -1, 2, true, false, 1, "Error when writing matrix \"M(-1,2)\" to file \""},
+      {"negative column count", 2, -3, true, false, 1, "Error when writing matrix \"M(2,-3)\" to file \""},
+      {"elements without data", 2, 2, false, false, 4, "Unexpected null-pointer"},
+      {"row-wise matrix open", 1, 2, true, true, 1, "Error when writing matrix \"M(1,2)\" to file \""},
+  };
+  const char* const endings[] = {"\":\nDimensions must be >= 0.\n", "\":\nDimensions must be >= 0.\n", "",
+                                 "\":\nmatrix \"R\" is being written row-wise (amatPutRclose not yet called).\n"};
+  for (int format : {0, 1}) {
+    for (size_t k = 0; k < sizeof cases / sizeof cases[0]; ++k) {
+      const Case& c = cases[k];
+      SCOPED_TRACE(std::string(c.what) + (format ? ", binary" : ", text"));
+      std::string path = TestFilePath(format ? ".mat" : ".txt");
+      AmatWriteFile f;
+      // With a class matrix, so that the reader below knows the file is transposed.
+      ASSERT_EQ(amatPutOpen(path.c_str(), format, 1, "X", nullptr, nullptr, &f), 0);
+      const float row[] = {1, 2};
+      if (c.rowWiseOpen) {
+        ASSERT_EQ(amatPutRinit(&f, "R", 2, realMatrix), 0);
+        ASSERT_EQ(amatPutRrow(&f, row), 0);
+      }
+      fflush(f.stream);
+      std::vector<unsigned char> before = FileBytes(path);
+      double d[6] = {1, 2, 3, 4, 5, 6};
+      Amatrix m;
+      amatSetMatrix(const_cast<char*>("M"), c.nrow, c.ncol, doubleMatrix, c.withData ? d : nullptr, &m);
+      EXPECT_EQ(amatPutMatrix(&f, m), c.result);
+      std::string expected = c.message;
+      if (c.result == 1) expected += path + endings[k];
+      EXPECT_EQ(std::string(amatMessage), expected);
+      fflush(f.stream);
+      EXPECT_EQ(FileBytes(path), before);
+      if (c.rowWiseOpen) {
+        // The row-wise matrix goes on undisturbed, and whole matrices follow it once it is closed.
+        EXPECT_EQ(amatPutRrow(&f, row), 0);
+        EXPECT_EQ(amatPutRclose(&f), 0);
+        amatSetMatrix(const_cast<char*>("M"), 1, 2, doubleMatrix, d, &m);
+        EXPECT_EQ(amatPutMatrix(&f, m), 0);
+      }
+      amatPutClose(&f);
+      if (!c.rowWiseOpen) continue;
+      AmatReadFile r;
+      ASSERT_EQ(amatGetOpen(path.c_str(), "X", nullptr, &r), 0) << amatMessage;
+      const char* const names[] = {"R", "M"};
+      const int32_t rows[] = {2, 1};
+      for (int i = 0; i < 2; ++i) {
+        Amatrix read;
+        amatInitMatrix(&read);
+        EXPECT_EQ(amatGetNext(&r, &read), 0) << amatMessage;
+        EXPECT_STREQ(read.name, names[i]);
+        EXPECT_EQ(read.nrow, rows[i]);
+        EXPECT_EQ(read.ncol, 2);
+        amatFreeMatrix(&read);
+      }
+      amatGetClose(&r);
+    }
+  }
+}
+
 TEST(PutMatrixFile, ReportsAFailedClose) {
   double d[64] = {};
   Amatrix m;

@@ -225,6 +225,9 @@ TEST_F(MatrixAlgebra, InverseOfZeroByOneIsZeroAndOfLargerSingularMatricesFails) 
       {"zero row", 2, {1, 0, 0, 0}},
       {"zero matrix", 3, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
       {"rank 2 of 3", 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      // Only the first row's solve fails; the last one succeeds and must not hide it.
+      {"zero first row", 2, {0, 0, 0, 1}},
+      {"zero middle row", 3, {1, 0, 0, 0, 0, 0, 0, 0, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

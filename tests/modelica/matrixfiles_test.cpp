@@ -322,6 +322,41 @@ TEST_F(MatrixFileWriting, MatWriteItemsWritesScalarsVectorsAndMatricesInOrder) {
   fclose(f);
 }
 
+// A text matrix holds one text per row, so a String item of n x m elements becomes n·m rows,
+// column by column, as its other items are stored; none of its texts is lost.
+TEST_F(MatrixFileWriting, MatWriteItemsWritesEveryTextOfAStringMatrixAsARow) {
+  struct Case {
+    const char* what;
+    int32_t rows, cols;
+    std::vector<const char*> texts;  // row-major
+    std::vector<std::string> stored;
+  } cases[] = {
+      {"2 x 2", 2, 2, {"a", "bb", "ccc", "d"}, {"a", "ccc", "bb", "d"}},
+      {"1 x 3", 1, 3, {"x", "yz", ""}, {"x", "yz", ""}},
+      {"3 x 1", 3, 1, {"p", "q", "rs"}, {"p", "q", "rs"}},
+      {"2 x 3", 2, 3, {"1", "2", "3", "4", "5", "6"}, {"1", "4", "2", "5", "3", "6"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path = TestFilePath(".mat");
+    StringArray texts = StringNewMatrix(c.rows, c.cols);
+    for (size_t k = 0; k < c.texts.size(); ++k) texts.data[k] = const_cast<char*>(c.texts[k]);
+    ExpectNoFailure(GuardedCall([&] { MatWriteItems(path.c_str(), 2, "t", 4, 2, &texts, "i", 1, 0, 7); }));
+    EXPECT_EQ(ListOf(path), (std::vector<std::string>{"t", "i"}));
+    IntegerArray size{};
+    StringArray read{};
+    int following = 0;
+    ExpectNoFailure(GuardedCall([&] {
+      size = MatReadSize(path.c_str(), "t");
+      read = StringMatRead(path.c_str(), "t", 1);
+      following = IntegerMatReadScalar(path.c_str(), "i");
+    }));
+    EXPECT_EQ(size.data[0], c.rows * c.cols);
+    EXPECT_EQ(Texts(read), c.stored);
+    EXPECT_EQ(following, 7);
+  }
+}
+
 TEST_F(MatrixFileWriting, MatWriteItemsFailuresReportTheirChecks) {
   static std::string path;
   path = TestFilePath(".mat");
