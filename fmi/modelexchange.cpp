@@ -38,8 +38,14 @@ fmi2Status fmiExitInitializationModeME(ModelInstance* instance) {
 fmi2Status fmiSetTime(ModelInstance* instance, double time) {
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameSetTime];
+  // Accepting the call in event-done mode moves a model without states into continuous-time
+  // mode; a refused time leaves the mode as it was.
+  const int32_t mode = instance->mode;
   if (!fmiModeAccepts(instance, callSetTime, name)) return fmi2Warning;
-  if (!fmiFiniteArgument(instance, name, "time", time)) return fmi2Warning;
+  if (!fmiFiniteArgument(instance, name, "time", time)) {
+    instance->mode = mode;
+    return fmi2Warning;
+  }
   if (time != instance->time) integratorTimeMoved(instance);
   fmiSetTimeUnchecked(instance, time);
   return fmi2OK;
