@@ -19,21 +19,31 @@
 
 namespace quenzel_test {
 
-// A test name from a label: letters, digits and '_' stay as they are, every run of other
-// characters becomes one '_', and none is left at either end ("A too small" gives A_too_small,
-// "filter.y" gives filter_y). GoogleTest itself refuses an empty or a repeated name in a suite.
+// A test name from a label: letters, digits and '_' stay as they are, a minus sign before a
+// number becomes "minus", every run of other characters becomes one '_', and none is left at
+// either end ("A too small" gives A_too_small, "filter.y" filter_y, "mode -1" mode_minus1).
+// GoogleTest itself refuses an empty or a repeated name in a suite.
 inline std::string testName(std::string_view label) {
+  auto isDigit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  auto isKept = [&](char ch) {
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || isDigit(ch) || ch == '_';
+  };
   std::string name;
   bool gap = false;
-  for (char ch : label) {
-    bool kept = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '_';
-    if (!kept) {
+  for (size_t i = 0; i < label.size(); ++i) {
+    const char ch = label[i];
+    const bool minusSign =
+        ch == '-' && i + 1 < label.size() && isDigit(label[i + 1]) && (i == 0 || !isKept(label[i - 1]));
+    if (!isKept(ch) && !minusSign) {
       gap = true;
       continue;
     }
     if (gap && !name.empty()) name += '_';
     gap = false;
-    name += ch;
+    if (minusSign)
+      name += "minus";
+    else
+      name += ch;
   }
   return name;
 }
@@ -53,6 +63,15 @@ struct CaseNameFrom {
   template <class Case>
   std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
     return testName(std::invoke(label, info.param));
+  }
+};
+
+// The name generator of a suite whose parameter is the count of the allocation made to fail (1 for
+// the first): Allocation1, Allocation2, ...
+struct AllocationName {
+  template <class Count>
+  std::string operator()(const ::testing::TestParamInfo<Count>& info) const {
+    return "Allocation" + std::to_string(info.param);
   }
 };
 
