@@ -149,10 +149,10 @@ TEST_P(DiscardRule, RealReadIsDiscardedAndTheInstanceStaysUsable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DiscardRule,
-                         ::testing::Values(DiscardCase{"MEInitialisation", fmi2ModelExchange, startInitialization, 1},
-                                           DiscardCase{"CSInitialisation", fmi2CoSimulation, startInitialization, 1},
-                                           DiscardCase{"MEEventMode", fmi2ModelExchange, startRunning, 3},
-                                           DiscardCase{"CSStepping", fmi2CoSimulation, startRunning, 6}),
+                         ::testing::Values(DiscardCase{"ME Initialisation", fmi2ModelExchange, startInitialization, 1},
+                                           DiscardCase{"CS Initialisation", fmi2CoSimulation, startInitialization, 1},
+                                           DiscardCase{"ME EventMode", fmi2ModelExchange, startRunning, 3},
+                                           DiscardCase{"CS Stepping", fmi2CoSimulation, startRunning, 6}),
                          quenzel_test::CaseName{});
 
 enum FailingCall { failGetInteger, failGetBoolean, failGetString, failExitInit };
@@ -216,14 +216,14 @@ std::vector<ErrorCase> errorCases() {
   std::vector<ErrorCase> cases;
   for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
     const std::string kind = kindName(type);
-    cases.push_back({kind + "GetInteger", type, startRunning, failGetInteger,
+    cases.push_back({kind + " GetInteger", type, startRunning, failGetInteger,
                      "fmiGetInteger: dsblock_ failed, QiErr = 1"});
-    cases.push_back({kind + "GetBoolean", type, startRunning, failGetBoolean,
+    cases.push_back({kind + " GetBoolean", type, startRunning, failGetBoolean,
                      "fmiGetBoolean: dsblock_ failed, QiErr = 1"});
     // In initialisation mode a changed value makes fmi2GetString evaluate, whatever it reads.
-    cases.push_back({kind + "GetString", type, startInitialization, failGetString,
+    cases.push_back({kind + " GetString", type, startInitialization, failGetString,
                      "fmi2GetString: dsblock_ failed, QiErr = 1"});
-    cases.push_back({kind + "ExitInitialisation", type, startInitialization, failExitInit, ""});
+    cases.push_back({kind + " ExitInitialisation", type, startInitialization, failExitInit, ""});
   }
   return cases;
 }

@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KindCase{"ME", fmi2ModelExchange, false, {"fmi2Instantiate completed"}, {fmi2OK}},
                       KindCase{"CS", fmi2CoSimulation, false, {"fmi2Instantiate completed", "fmi2Instantiate"},
                                {fmi2OK, fmi2OK}},
-                      KindCase{"CSWithStepFinished",
+                      KindCase{"CS with stepFinished",
                                fmi2CoSimulation,
                                true,
                                {"fmi2Instantiate completed",
@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 "fmi2Instantiate"},
                                {fmi2OK, fmi2Warning, fmi2OK}},
                       // Model Exchange has no stepping to report on.
-                      KindCase{"MEWithStepFinished", fmi2ModelExchange, true, {"fmi2Instantiate completed"}, {fmi2OK}}),
+                      KindCase{"ME with stepFinished", fmi2ModelExchange, true, {"fmi2Instantiate completed"},
+                               {fmi2OK}}),
     quenzel_test::CaseName{});
 
 TEST_F(Instantiate, OtherKindsGiveNullWithoutAMessageOrMemory) {

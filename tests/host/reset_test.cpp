@@ -155,15 +155,15 @@ std::vector<ModeCase> modeCases() {
     else
       running.push_back("fmi2Terminate");
     running.push_back(done);
-    cases.push_back({kind + "Instantiated", type, startInstantiated, noEventSteps,
+    cases.push_back({kind + " Instantiated", type, startInstantiated, noEventSteps,
                      {begin, "fmi2Reset: already reset, ignoring call"}});
-    cases.push_back({kind + "Initialisation", type, startInitialization, noEventSteps, running});
-    cases.push_back({kind + "Running", type, startRunning, noEventSteps, running});
+    cases.push_back({kind + " Initialisation", type, startInitialization, noEventSteps, running});
+    cases.push_back({kind + " Running", type, startRunning, noEventSteps, running});
     if (type == fmi2ModelExchange) {
-      cases.push_back({kind + "RunningToEventDone", type, startRunning, toEventDone, running});
-      cases.push_back({kind + "RunningToContinuousTime", type, startRunning, toContinuousTime, running});
+      cases.push_back({kind + " Running to EventDone", type, startRunning, toEventDone, running});
+      cases.push_back({kind + " Running to ContinuousTime", type, startRunning, toContinuousTime, running});
     }
-    cases.push_back({kind + "Terminated", type, startTerminated, noEventSteps, {begin, done}});
+    cases.push_back({kind + " Terminated", type, startTerminated, noEventSteps, {begin, done}});
   }
   return cases;
 }
