@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
+
 namespace {
 
 // y' = -y (one state) or the oscillator y0' = y1, y1' = -y0 (two states), or y' = 1.
@@ -148,6 +150,8 @@ struct OracleCase {
   double timeTolerance;  // a held-back root is located over a different bracket
 };
 
+void PrintTo(const OracleCase& c, std::ostream* os) { *os << c.name; }
+
 class StepperMatchesNormalMode : public ::testing::TestWithParam<OracleCase> {};
 
 TEST_P(StepperMatchesNormalMode, SameFlagsTimesAndValues) {
@@ -177,12 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                       OracleCase{"root inside tout", Ode::decay, 0.5, {0.2, 1.0, 3.0}, 1e-12},
                       OracleCase{"oscillator roots", Ode::oscillator, 0.0, {1.0, 5.0, 12.0}, 1e-9},
                       OracleCase{"root beyond tout", Ode::ramp, 1.05, {0.5, 1.0, 1.04, 2.0, 3.0}, 1e-8}),
-    [](const auto& info) {
-      std::string name = info.param.name;
-      for (char& ch : name)
-        if (ch == ' ') ch = '_';
-      return name;
-    });
+    quenzel_test::CaseName{});
 
 // The ramp y' = 1 lets CVODE take huge steps, so the step that reaches tout 1.0 also passes the
 // root at 1.05: normal mode reports it only in a later call, and so must the stepper.

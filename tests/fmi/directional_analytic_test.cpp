@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_names.h"
 #include "cosim_instance.h"
 #include "directional.h"
 #include "fmustate.h"
@@ -214,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Blocks, AnalyticRenewedBlocks,
                          ::testing::Values(RenewCase{"A too small", 0, false}, RenewCase{"B too small", 1, false},
                                            RenewCase{"C too small", 2, false}, RenewCase{"D too small", 3, false},
                                            RenewCase{"A absent", 0, true}, RenewCase{"B absent", 1, true},
-                                           RenewCase{"C absent", 2, true}, RenewCase{"D absent", 3, true}));
+                                           RenewCase{"C absent", 2, true}, RenewCase{"D absent", 3, true}),
+                         quenzel_test::CaseNameFrom<&RenewCase::what>{});
 
 // Whichever of the four allocations fails, the call fails before anything is evaluated and the
 // instance ends; the blocks that were made are released with the instance (the fixture checks
@@ -234,7 +236,8 @@ TEST_P(AnalyticFailedBlock, EndsTheInstance) {
   EXPECT_EQ(instance->jacobianStale, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Allocations, AnalyticFailedBlock, ::testing::Values(1, 2, 3, 4));
+INSTANTIATE_TEST_SUITE_P(Allocations, AnalyticFailedBlock, ::testing::Values(1, 2, 3, 4),
+                         quenzel_test::AllocationName{});
 
 // ---- The products ------------------------------------------------------------------------
 
@@ -274,7 +277,8 @@ INSTANTIATE_TEST_SUITE_P(
         ProductCase{"a zero seed is skipped, even on a parameter", allResults, {parameter2, state1}, {0.0, 1.0},
                     {3, 4, 8}},
         ProductCase{"zero seeds only: results 0, even for an auxiliary", {derivative0, auxiliary3}, {state0, input0},
-                    {0.0, 0.0}, {0, 0}}));
+                    {0.0, 0.0}, {0, 0}}),
+    quenzel_test::CaseNameFrom<&ProductCase::what>{});
 
 // ---- When the model is evaluated ---------------------------------------------------------
 
@@ -326,7 +330,8 @@ INSTANTIATE_TEST_SUITE_P(Marks, AnalyticEvaluation,
                                            EvaluationCase{"current at level 3", 0, 3, false},
                                            EvaluationCase{"stale at level 2", 1, 2, true},
                                            EvaluationCase{"level 1", 0, 1, true},
-                                           EvaluationCase{"level 0 and stale", 1, 0, true}));
+                                           EvaluationCase{"level 0 and stale", 1, 0, true}),
+                         quenzel_test::CaseNameFrom<&EvaluationCase::what>{});
 
 // The blocks are the model's while it runs: a failing evaluation (division by filter.T = 0)
 // reports while they are handed over, with the model's dimensions. A failure the value getters
@@ -378,7 +383,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReferenceCase{"parameter", parameter2}, ReferenceCase{"output", output0},
                       ReferenceCase{"state derivative", derivative0}, ReferenceCase{"auxiliary", auxiliary3},
                       ReferenceCase{"state beyond the states", reference(categoryState, modelStates)},
-                      ReferenceCase{"input beyond the inputs", reference(categoryInput, modelInputs)}));
+                      ReferenceCase{"input beyond the inputs", reference(categoryInput, modelInputs)}),
+    quenzel_test::CaseNameFrom<&ReferenceCase::what>{});
 
 class AnalyticBadResultVariable : public AnalyticDirectional, public ::testing::WithParamInterface<ReferenceCase> {};
 
@@ -396,7 +402,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReferenceCase{"state", state0}, ReferenceCase{"input", input0},
                       ReferenceCase{"parameter", parameter2}, ReferenceCase{"auxiliary", auxiliary3},
                       ReferenceCase{"derivative beyond the states", reference(categoryDerivative, modelStates)},
-                      ReferenceCase{"output beyond the outputs", reference(categoryOutput, modelOutputs)}));
+                      ReferenceCase{"output beyond the outputs", reference(categoryOutput, modelOutputs)}),
+    quenzel_test::CaseNameFrom<&ReferenceCase::what>{});
 
 // ---- State snapshots -----------------------------------------------------------------------
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "cosim_instance.h"
 #include "integrator.h"
 
@@ -160,7 +161,7 @@ TEST_P(FailingSave, Terminates) {
   EXPECT_EQ(instance->integrator, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Allocations, FailingSave, ::testing::Values(1, 2, 3, 4));
+INSTANTIATE_TEST_SUITE_P(Allocations, FailingSave, ::testing::Values(1, 2, 3, 4), quenzel_test::AllocationName{});
 
 // ---- Through fmi2GetFMUstate and fmi2SetFMUstate ---------------------------------------------------
 
@@ -237,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RestoredState{"WithIntegratorData", Made::whileStepping, 1.0, modeContinuousTime},
                       RestoredState{"TakenBeforeInitialisation", Made::beforeInitialisation, 0.0, modeInstantiated},
                       RestoredState{"Deserialised", Made::deserialised, 1.0, modeContinuousTime}),
-    [](const ::testing::TestParamInfo<RestoredState>& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // Get, step, set, step: the run after a restore repeats bit for bit the one before it when the
 // state was taken at a restart point (just after initialisation, or after an event iteration),
@@ -298,6 +299,6 @@ INSTANTIATE_TEST_SUITE_P(Table, RepeatedRuns,
                          ::testing::Values(Repetition{"AfterInitialisation", true, false, true},
                                            Repetition{"AfterAnEvent", false, true, true},
                                            Repetition{"WithCvodeHistory", false, false, false}),
-                         [](const ::testing::TestParamInfo<Repetition>& info) { return std::string(info.param.name); });
+                         quenzel_test::CaseName{});
 
 }  // namespace

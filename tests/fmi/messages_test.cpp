@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "instance_fixture.h"
 
 namespace {
@@ -20,14 +21,13 @@ TEST_F(Messages, LoggerReceivesTheFormattedTextWithTheGivenNameAndCategory) {
 }
 
 struct GateCase {
+  const char* name;
   fmi2Boolean loggingOn;
   fmi2Status status;
   bool delivered;
 };
 
-void PrintTo(const GateCase& c, std::ostream* os) {
-  *os << "loggingOn " << c.loggingOn << ", status " << c.status;
-}
+void PrintTo(const GateCase& c, std::ostream* os) { *os << c.name; }
 
 class LoggingGate : public InstanceTest, public ::testing::WithParamInterface<GateCase> {};
 
@@ -45,9 +45,13 @@ TEST_P(LoggingGate, OkMessagesPassOnlyWhileLoggingIsOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Statuses, LoggingGate,
-    ::testing::Values(GateCase{fmi2False, fmi2OK, false}, GateCase{fmi2False, fmi2Warning, true},
-                      GateCase{fmi2False, fmi2Discard, true}, GateCase{fmi2False, fmi2Error, true},
-                      GateCase{fmi2False, fmi2Fatal, true}, GateCase{fmi2True, fmi2OK, true}));
+    ::testing::Values(GateCase{"OkWhileOff", fmi2False, fmi2OK, false},
+                      GateCase{"WarningWhileOff", fmi2False, fmi2Warning, true},
+                      GateCase{"DiscardWhileOff", fmi2False, fmi2Discard, true},
+                      GateCase{"ErrorWhileOff", fmi2False, fmi2Error, true},
+                      GateCase{"FatalWhileOff", fmi2False, fmi2Fatal, true},
+                      GateCase{"OkWhileOn", fmi2True, fmi2OK, true}),
+    quenzel_test::CaseName{});
 
 TEST_F(Messages, FilteredMessageLeavesThePendingTextForTheNextOne) {
   instance->loggingOn = 0;
@@ -92,9 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Limits, PendingText,
                                            PendingCase{"SecondAdditionFarTooLong", 200, 60, false},
                                            PendingCase{"OneMoreAfterAFullText", 254, 1, false},
                                            PendingCase{"EmptyAddition", 100, 0, false}),
-                         [](const ::testing::TestParamInfo<PendingCase>& info) {
-                           return std::string(info.param.what);
-                         });
+                         quenzel_test::CaseNameFrom<&PendingCase::what>{});
 
 struct CapCase {
   const char* what;
@@ -123,9 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Cuts, MessageCap,
                                            CapCase{"OneBelow", 0, 4093},
                                            CapCase{"LongMessageAfterPending", 100, 10000},
                                            CapCase{"FullPendingAndLongMessage", 254, 5000}),
-                         [](const ::testing::TestParamInfo<CapCase>& info) {
-                           return std::string(info.param.what);
-                         });
+                         quenzel_test::CaseNameFrom<&CapCase::what>{});
 
 // The test host formats the text it receives with vsnprintf: every '%' must arrive escaped, or
 // the host would read arguments that were never passed.
@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PercentCase{"LastCharacterBeforeTheCut", "", std::string(4093, 'a') + "%%%",
                                   std::string(4093, 'a') + "%"},
                       PercentCase{"OnlyPercents", "", std::string(5000, '%'), std::string(4094, '%')}),
-    [](const ::testing::TestParamInfo<PercentCase>& info) { return std::string(info.param.what); });
+    quenzel_test::CaseNameFrom<&PercentCase::what>{});
 
 // The layer's messages follow the process's locale, unlike the runtime's "C"-locale texts. The
 // test command generates de_DE.UTF-8, so a missing locale is a failure, not a reason to skip.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "result_fixture.h"
 
 namespace {
@@ -42,6 +43,8 @@ struct SampleCase {
   std::vector<float> written;
   int duplicateWarnings;
 };
+
+void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.name; }
 
 class ResultSamples : public ResultInstanceTest, public ::testing::WithParamInterface<SampleCase> {};
 
@@ -85,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         SampleCase{"FinishBeforeTheNewestTakesNothingBack", {Sample(1), Sample(2)}, 1.5, Floats({0, 1, 2}), 0},
         SampleCase{"FlushesWriteInTimeOrder", {Sample(1), Flush(), Sample(2), Sample(3), Flush(), Sample(4)}, 4,
                    Floats({0, 1, 2, 3, 4}), 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 TEST_F(ResultInstanceTest, TheDuplicateWarningNamesTheSampleAndTheLastWrittenTime) {
   setUpAt(0.0);
@@ -107,6 +110,8 @@ struct FullRingCase {
   fmi2Type type;
   int fullWarnings;
 };
+
+void PrintTo(const FullRingCase& c, std::ostream* os) { *os << c.name; }
 
 class ResultFullRing : public ResultInstanceTest, public ::testing::WithParamInterface<FullRingCase> {};
 
@@ -138,7 +143,7 @@ TEST_P(ResultFullRing, WritesTheOldestChunkAndWarnsCoSimulationOnce) {
 INSTANTIATE_TEST_SUITE_P(Kinds, ResultFullRing,
                          ::testing::Values(FullRingCase{"CoSimulation", fmi2CoSimulation, 1},
                                            FullRingCase{"ModelExchange", fmi2ModelExchange, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         quenzel_test::CaseName{});
 
 struct FullRollbackCase {
   const char* name;
@@ -146,6 +151,8 @@ struct FullRollbackCase {
   double backTo;     // then one at this time
   std::vector<float> written;  // after finishing there
 };
+
+void PrintTo(const FullRollbackCase& c, std::ostream* os) { *os << c.name; }
 
 class ResultFullRollback : public ResultInstanceTest, public ::testing::WithParamInterface<FullRollbackCase> {};
 
@@ -167,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
         FullRollbackCase{"FullIntoItsMiddle", 384, 200.5, Joined(Range(1, 200), Floats({200.5, 1000}))},
         FullRollbackCase{"WrappedIntoItsOlderPart", 448, 100.5, Joined(Range(1, 100), Floats({100.5, 1000}))},
         FullRollbackCase{"WrappedIntoItsNewerPart", 448, 420.5, Joined(Range(1, 420), Floats({420.5, 1000}))}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // ---- Growing the ring ------------------------------------------------------------------------
 
@@ -176,6 +183,8 @@ struct ExtensionCase {
   long failingCall;  // counted from the first allocation after the set-up
   const char* warning;
 };
+
+void PrintTo(const ExtensionCase& c, std::ostream* os) { *os << c.name; }
 
 class ResultExtension : public ResultInstanceTest, public ::testing::WithParamInterface<ExtensionCase> {};
 
@@ -201,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ExtensionCase{"WithinTheThirdChunk", 6 * 64 + 100,
                                     "Result generation:: buffer extension failed at t = 129.0000, forcing file "
                                     "output for interval t = 1.0000 ... 128.0000"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // ---- Set-up ----------------------------------------------------------------------------------
 
@@ -227,6 +236,8 @@ struct SetUpFailureCase {
   const char* name;
   long failingCall;  // counted from the set-up's first allocation
 };
+
+void PrintTo(const SetUpFailureCase& c, std::ostream* os) { *os << c.name; }
 
 class ResultSetUpFailure : public ResultInstanceTest, public ::testing::WithParamInterface<SetUpFailureCase> {};
 
@@ -257,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SetUpFailureCase{"LastValueArray", firstArray + 6 * resultSlotChunk - 1},
                       SetUpFailureCase{"BaseName", firstArray + 6 * resultSlotChunk},
                       SetUpFailureCase{"FileNameCopy", firstArray + 6 * resultSlotChunk + 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // A kind of value the instance has none of is asked for as zero values per slot: a host that
 // gives nothing for that fails the set-up, one that gives a block does not.
@@ -324,6 +335,8 @@ struct NameCase {
   const char* fileName;  // null: the set-up fails
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+
 class ResultFileNames : public ResultInstanceTest, public ::testing::WithParamInterface<NameCase> {
  protected:
   void TearDown() override {
@@ -369,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"OneTooLong", x243, 0, nullptr},
                       NameCase{"LongestWithANumber", x240, 9, y240.c_str()},
                       NameCase{"OneTooLongWithANumber", x241, 9, nullptr}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // ---- A file that stops taking rows -----------------------------------------------------------
 

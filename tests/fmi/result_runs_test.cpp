@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "fmustate.h"
 #include "guarded_call.h"
 #include "initialize.h"
@@ -199,6 +200,8 @@ struct SamplePointCase {
   bool flushed;  // the ring written out and empty after the call
 };
 
+void PrintTo(const SamplePointCase& c, std::ostream* os) { *os << c.name; }
+
 class ResultSamplePoints : public ResultRun, public ::testing::WithParamInterface<SamplePointCase> {};
 
 TEST_P(ResultSamplePoints, StoreAndWriteWhereTheCallSays) {
@@ -271,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
                         [](ModelInstance* i) { return fmiDoStep(i, 0.0, 0.1, fmi2True); }, fmi2OK, 1, true},
         SamplePointCase{"DoStepWritesOnlyForTrue", fmi2CoSimulation, asInitialised,
                         [](ModelInstance* i) { return fmiDoStep(i, 0.0, 0.1, 2); }, fmi2OK, 1, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // A step repeated from an earlier state drops what the ring holds after it.
 TEST_F(ResultRun, ARestoredStateDropsTheLaterSamples) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "result_fixture.h"
 #include "scipy_check.h"
 
@@ -101,6 +102,8 @@ struct FailureCase {
   const char* text;                              // on the standard error stream, no newline
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 class ResultWriterFailure : public ResultWriterTest, public ::testing::WithParamInterface<FailureCase> {};
 
 // The fatal conditions of the writer fail the request with their text and leave it to request 9.
@@ -161,6 +164,6 @@ INSTANTIATE_TEST_SUITE_P(
                       return Request(resultRequestWriteRow, w);
                     },
                     "Internal error"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 }  // namespace

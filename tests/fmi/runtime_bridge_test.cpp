@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bridge.h"
+#include "case_names.h"
 #include "instance_fixture.h"
 #include "modelicautilities.h"
 
@@ -18,11 +19,12 @@ class RuntimeBridge : public InstanceTest {
 };
 
 struct LevelCase {
+  const char* name;
   int level;
   fmi2Status status;
 };
 
-void PrintTo(const LevelCase& c, std::ostream* os) { *os << "level " << c.level; }
+void PrintTo(const LevelCase& c, std::ostream* os) { *os << c.name; }
 
 class RuntimeLevels : public RuntimeBridge, public ::testing::WithParamInterface<LevelCase> {};
 
@@ -36,9 +38,10 @@ TEST_P(RuntimeLevels, LevelSelectsTheStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, RuntimeLevels,
-                         ::testing::Values(LevelCase{0, fmi2OK}, LevelCase{1, fmi2Warning},
-                                           LevelCase{2, fmi2Error}, LevelCase{-1, fmi2Error},
-                                           LevelCase{99, fmi2Error}));
+                         ::testing::Values(LevelCase{"Level0", 0, fmi2OK}, LevelCase{"Level1", 1, fmi2Warning},
+                                           LevelCase{"Level2", 2, fmi2Error}, LevelCase{"Negative", -1, fmi2Error},
+                                           LevelCase{"Level99", 99, fmi2Error}),
+                         quenzel_test::CaseName{});
 
 struct HashCase {
   const char* what;
@@ -63,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Doubled to 6,000 characters, cut to 4,095, then to the 4,094 of a message.
                       HashCase{"LongText", std::string(3000, '#'), std::string(4094, '#')},
                       HashCase{"LongTextWithoutHash", std::string(5000, 'r'), std::string(4094, 'r')}),
-    [](const ::testing::TestParamInfo<HashCase>& info) { return std::string(info.param.what); });
+    quenzel_test::CaseNameFrom<&HashCase::what>{});
 
 TEST_F(RuntimeBridge, AppendedTextPrefixesTheNextMessageOnce) {
   RuntimeBridgeMessage("info #1\n", 0, 0);

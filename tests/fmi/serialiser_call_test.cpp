@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "case_names.h"
 #include "instance_fixture.h"
 #include "serialiser_call.h"
 #include "tpl.h"
@@ -57,7 +58,8 @@ TEST_P(SerialiserFatal, LandsInTheCallWithItsMessageOnTheLogger) {
   EXPECT_EQ(host.log[0].text, GetParam().message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Conditions, SerialiserFatal, ::testing::ValuesIn(fatalCases));
+INSTANTIATE_TEST_SUITE_P(Conditions, SerialiserFatal, ::testing::ValuesIn(fatalCases),
+                         quenzel_test::CaseNameFrom<&FatalCase::what>{});
 
 TEST_F(SerialiserCalls, ReportsGoToTheCallingInstanceAndAreDroppedOutsideACall) {
   testing::internal::CaptureStderr();

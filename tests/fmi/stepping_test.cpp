@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "cosim_instance.h"
 #include "errors.h"
 #include "integrator.h"
@@ -229,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "fmi2GetDerivatives: dsblock_ failed, QiErr = 1"},
         CallbackFailure{"JacobianTermination", Callback::jacobian, Failure::termination, -1, 1,
                         "fmi2GetDerivatives: dsblock_ failed, QiErr = -999"}),
-    [](const ::testing::TestParamInfo<CallbackFailure>& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // The same failures while fmi2DoStep runs CVODE: the callback's -1 makes CVode return its failure
 // flag, and only then does the step take the error exit (terminate with its statistics report,
@@ -300,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
                                       "fmi2GetEventIndicators: dsblock_ failed, QiErr = -999", "CV_RTFUNC_FAIL"},
                       StepTermination{"Jacobian", Target::jacobian, "fmi2GetDerivatives: dsblock_ failed, QiErr = -999",
                                       "CV_LSETUP_FAIL"}),
-    [](const ::testing::TestParamInfo<StepTermination>& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // ---- The evaluation at the start of a step --------------------------------------------------------
 
@@ -406,7 +407,7 @@ TEST_P(StepEvents, EndTheIntegrationCallAndRestart) {
 INSTANTIATE_TEST_SUITE_P(Table, StepEvents,
                          ::testing::Values(StepEvent{"InsideTheStep", 0.25, false},
                                            StepEvent{"InTheStepThatPassesTout", 1.0, true}),
-                         [](const ::testing::TestParamInfo<StepEvent>& info) { return std::string(info.param.name); });
+                         quenzel_test::CaseName{});
 
 // ---- tout too close to start from -----------------------------------------------------------------
 
@@ -453,7 +454,7 @@ INSTANTIATE_TEST_SUITE_P(
         TooClose{"TimeLarger", -0x1.fffffffffffffp-1, -0x1.ffffffffffffep-1, 0x1p-50,
                  "Internal step too small at t = -1.000000, setting initial step size explicitly to "
                  "8.8817841970012523e-16"}),
-    [](const ::testing::TestParamInfo<TooClose>& info) { return std::string(info.param.name); });
+    quenzel_test::CaseName{});
 
 // When CVODE does report a step (a first step after a restart that failed, leaving CVODE at its
 // start with the step it had tried), that step becomes the initial step.

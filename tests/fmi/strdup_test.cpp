@@ -1,6 +1,7 @@
 // fmiStrdup: copies through the host's allocator, cut and always terminated.
 #include <string>
 
+#include "case_names.h"
 #include "instance_fixture.h"
 
 namespace {
@@ -37,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyCase{"Null", true, "", "<NULL>"},
                       CopyCase{"AtTheLimit", false, std::string(1024, 'n'), std::string(1024, 'n')},
                       CopyCase{"Long", false, std::string(2000, 'n'), std::string(1024, 'n')}),
-    [](const ::testing::TestParamInfo<CopyCase>& info) { return std::string(info.param.what); });
+    quenzel_test::CaseNameFrom<&CopyCase::what>{});
 
 TEST(StrdupFailure, ExhaustedHostMemoryGivesNull) {
   resetHostAllocator();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -71,6 +72,8 @@ struct RefusedInputDerivative {
   const char* message;
 };
 
+void PrintTo(const RefusedInputDerivative& c, std::ostream* os) { *os << c.name; }
+
 class RefusedInputDerivatives : public CoSimDerivatives,
                                 public ::testing::WithParamInterface<RefusedInputDerivative> {};
 
@@ -109,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                                {model::reference(9, 5, 0)},
                                {1},
                                "fmi2SetRealInputDerivatives: variable is not input"}),
-    [](const auto& info) { return info.param.name; });
+    quenzel_test::CaseName{});
 
 // Instances without an integrator refuse both derivative calls with the initialisation text:
 // before initialisation, Model Exchange, and Co-Simulation after terminate.
@@ -184,6 +187,8 @@ struct RefusedOutputDerivative {
   const char* message;
 };
 
+void PrintTo(const RefusedOutputDerivative& c, std::ostream* os) { *os << c.name; }
+
 class RefusedOutputDerivatives : public CoSimDerivatives,
                                  public ::testing::WithParamInterface<RefusedOutputDerivative> {};
 
@@ -214,6 +219,6 @@ INSTANTIATE_TEST_SUITE_P(
                                               "fmi2GetRealOutputDerivatives: invalid nvr = 0 (number of outputs = 1)"},
                       RefusedOutputDerivative{"MoreThanTheOutputs", model::y, 1, 2,
                                               "fmi2GetRealOutputDerivatives: invalid nvr = 2 (number of outputs = 1)"}),
-    [](const auto& info) { return info.param.name; });
+    quenzel_test::CaseName{});
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "state_fixture.h"
 #include "state_replay.h"
 
@@ -126,7 +127,7 @@ TEST_P(InitialisationValues, GiveTheSameTrajectoryInBothKindsAndTheSolution) {
 INSTANTIATE_TEST_SUITE_P(Values, InitialisationValues,
                          ::testing::Values(InitialisationCase{"StartValue", NAN},
                                            InitialisationCase{"StartValueAndTimeConstant", 0.5}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // A parameter set in Initialization Mode acts from the start too: filter.T := 0.5 halves the
 // time constant.
@@ -246,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(Points, RepeatedSteps,
                                            // The last step before the state, 2.4375 -> 3.25,
                                            // located and handled the state event.
                                            RepeatCase{"AfterAStepOverTheStateEvent", 3.25, NAN, 2.0, 0.8125}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // A state refreshed in place before every step (as a host that may repeat any step does) costs
 // the run nothing in accuracy: it follows the solution as closely as an untouched run.
@@ -302,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(Moves, TimeMoves,
                                            MoveCase{"SetTimeBackward", false, 0.25},
                                            MoveCase{"SetupExperimentForward", true, 1.0},
                                            MoveCase{"SetupExperimentBackward", true, 0.0}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // Non-finite times and tolerances are refused naming the argument, and change nothing: the
 // instance steps on from where it was.
@@ -359,7 +360,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadTime{"NaNSetTime", false, tolerance, NAN, fmi2False, 0.0, "fmi2SetTime: time = nan is not a finite number"},
         BadTime{"InfiniteSetTime", false, tolerance, INFINITY, fmi2False, 0.0,
                 "fmi2SetTime: time = inf is not a finite number"}),
-    [](const auto& info) { return info.param.name; });
+    quenzel_test::CaseName{});
 
 // A stop time that is not declared defined is not looked at, whatever its value.
 TEST_F(HostSequences, AnUndefinedStopTimeIsNotChecked) {
@@ -421,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EdgeStep{"OfTheSmallestDoubleMoving", 0.0, 5e-324, fmi2Error, NAN, 1.0},
                       // 1 + 1e-300 is 1: a step of size 0, only the event iteration.
                       EdgeStep{"OfTenToTheMinus300AtOne", 1.0, 1e-300, fmi2OK, 1.0}),
-    [](const auto& info) { return info.param.name; });
+    quenzel_test::CaseName{});
 
 // The step of size 0 in floating point is the event iteration at the point: an input set before
 // it reaches the outputs, and nothing is integrated.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "state_fixture.h"
 
 namespace {
@@ -190,7 +191,7 @@ TEST_P(EarlyState, RestoredIntoAnInstanceWithoutIntegratorLeavesItWithout) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, EarlyState,
                          ::testing::Values(EarlyCase{"SameInstance", false}, EarlyCase{"ThroughItsImage", true}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // A state is made through the callbacks of the instance it is taken from, and so is its
 // integrator copy: with two instances on two allocators, every block of A's state (taken,

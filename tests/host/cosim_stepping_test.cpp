@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -54,6 +55,8 @@ struct RefusedStep {
   const char* message;
 };
 
+void PrintTo(const RefusedStep& c, std::ostream* os) { *os << c.name; }
+
 class RefusedSteps : public CoSimStepping, public ::testing::WithParamInterface<RefusedStep> {};
 
 TEST_P(RefusedSteps, WarnAndChangeNothing) {
@@ -87,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "fmi2DoStep: communicationStepSize = inf must be finite and not negative"},
         RefusedStep{"NegativeStep", 0.5, 0.5, -0.25,
                     "fmi2DoStep: communicationStepSize = -0.25 must be finite and not negative"}),
-    [](const auto& info) { return info.param.name; });
+    quenzel_test::CaseName{});
 
 TEST_F(CoSimStepping, PointWithinRoundingOfTheTimeIsAccepted) {
   fmi2Component c = running();

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "state_fixture.h"
 
 namespace {
@@ -96,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SeedCase{"limitedFilter.y", {model::limitedFilterY}, {1.0}},
                       SeedCase{"u", {model::u}, {1.0}},
                       SeedCase{"both states and u", {model::filterY, model::limitedFilterY, model::u}, {2.0, -1.0, 0.5}},
-                      SeedCase{"a zero seed beside u", {model::filterY, model::u}, {0.0, 3.0}}));
+                      SeedCase{"a zero seed beside u", {model::filterY, model::u}, {0.0, 3.0}}),
+    quenzel_test::CaseNameFrom<&SeedCase::what>{});
 
 // der(filter.y) = (k u - filter.y) / T: the slope along the first state is -1/T.
 TEST_F(Directional, FirstStateGivesMinusOneOverTheTimeConstant) {
@@ -198,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Sides, OneSided,
                          ::testing::Values(OneSidedCase{"PlusFails", 1.0, true},
                                            OneSidedCase{"PlusFailsWithAHalfSeed", 0.5, true},
                                            OneSidedCase{"MinusFails", -2.0, false}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // An image may switch state snapshots on for the instance it is restored into. The derivative
 // then restores a snapshot instead of the seeds; the snapshot is the instance's and is released

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "instance.h"
 #include "unit_fixture.h"
 
@@ -12,8 +13,6 @@ namespace {
 using Evaluation = UnitTest;
 
 class BothKinds : public UnitTest, public ::testing::WithParamInterface<fmi2Type> {};
-
-std::string kindParamName(const ::testing::TestParamInfo<fmi2Type>& info) { return kindName(info.param); }
 
 // The model's own limits contradict each other: the runtime reports the failed check, the FMI
 // layer its failure with the explanation, and the instance is terminated without a terminal
@@ -92,7 +91,8 @@ TEST_P(BothKinds, ConsistentParametersInitialiseAndTheGettersFollowTheEquations)
   EXPECT_EQ(probeMode(c), GetParam() == fmi2CoSimulation ? 6 : 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, BothKinds, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation), kindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, BothKinds, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
+                         quenzel_test::CaseNameFrom<kindName>{});
 
 TEST_F(Evaluation, EnterInitialisationTwiceIsRefused) {
   fmi2Component c = startIn(fmi2ModelExchange, startInitialization);
@@ -146,12 +146,13 @@ const std::string divisionReport =
     "\nModel error - division by zero: (filter.k*u-filter.y) / (filter.T) = (-0.5) / (0)\n";
 
 struct DiscardCase {
+  const char* name;
   fmi2Type type;
   StartMode start;
   int mode;  // the InstanceMode the instance stays in
 };
 
-void PrintTo(const DiscardCase& c, std::ostream* os) { *os << kindName(c.type) << " mode " << c.mode; }
+void PrintTo(const DiscardCase& c, std::ostream* os) { *os << c.name; }
 
 // Where the Real getter runs into the division by zero: initialisation mode, Co-Simulation
 // stepping mode, and Model Exchange event mode after the initialisation (each evaluation there
@@ -187,21 +188,23 @@ TEST_P(DiscardRule, RealReadIsDiscardedAndTheInstanceStaysUsable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DiscardRule,
-                         ::testing::Values(DiscardCase{fmi2ModelExchange, startInitialization, 1},
-                                           DiscardCase{fmi2CoSimulation, startInitialization, 1},
-                                           DiscardCase{fmi2ModelExchange, startRunning, 3},
-                                           DiscardCase{fmi2CoSimulation, startRunning, 6}));
+                         ::testing::Values(DiscardCase{"ME Initialisation", fmi2ModelExchange, startInitialization, 1},
+                                           DiscardCase{"CS Initialisation", fmi2CoSimulation, startInitialization, 1},
+                                           DiscardCase{"ME EventMode", fmi2ModelExchange, startRunning, 3},
+                                           DiscardCase{"CS Stepping", fmi2CoSimulation, startRunning, 6}),
+                         quenzel_test::CaseName{});
 
 enum FailingCall { failGetInteger, failGetBoolean, failGetString, failExitInit };
 
 struct ErrorCase {
+  std::string name;
   fmi2Type type;
   StartMode start;
   FailingCall call;
   std::string failure;  // the FMI layer's own text at fmi2Error, empty for none
 };
 
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << kindName(c.type) << " call " << c.call; }
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class ErrorExit : public UnitTest, public ::testing::WithParamInterface<ErrorCase> {};
 
@@ -251,16 +254,20 @@ TEST_P(ErrorExit, OtherFailuresTerminateTheInstance) {
 std::vector<ErrorCase> errorCases() {
   std::vector<ErrorCase> cases;
   for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
-    cases.push_back({type, startRunning, failGetInteger, "fmiGetInteger: dsblock_ failed, QiErr = 1"});
-    cases.push_back({type, startRunning, failGetBoolean, "fmiGetBoolean: dsblock_ failed, QiErr = 1"});
+    const std::string kind = kindName(type);
+    cases.push_back({kind + " GetInteger", type, startRunning, failGetInteger,
+                     "fmiGetInteger: dsblock_ failed, QiErr = 1"});
+    cases.push_back({kind + " GetBoolean", type, startRunning, failGetBoolean,
+                     "fmiGetBoolean: dsblock_ failed, QiErr = 1"});
     // In initialisation mode a changed value makes fmi2GetString evaluate, whatever it reads.
-    cases.push_back({type, startInitialization, failGetString, "fmi2GetString: dsblock_ failed, QiErr = 1"});
-    cases.push_back({type, startInitialization, failExitInit, ""});
+    cases.push_back({kind + " GetString", type, startInitialization, failGetString,
+                     "fmi2GetString: dsblock_ failed, QiErr = 1"});
+    cases.push_back({kind + " ExitInitialisation", type, startInitialization, failExitInit, ""});
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, ErrorExit, ::testing::ValuesIn(errorCases()));
+INSTANTIATE_TEST_SUITE_P(Calls, ErrorExit, ::testing::ValuesIn(errorCases()), quenzel_test::CaseName{});
 
 TEST_F(Evaluation, AFailedExitFromInitialisationCannotBeRepeated) {
   fmi2Component c = startIn(fmi2ModelExchange, startInitialization);
@@ -276,12 +283,13 @@ TEST_F(Evaluation, AFailedExitFromInitialisationCannotBeRepeated) {
 // ---- Terminate -------------------------------------------------------------------------------
 
 struct TerminateCase {
+  const char* name;
   fmi2Type type;
   std::vector<std::string> first;
   std::vector<std::string> second;
 };
 
-void PrintTo(const TerminateCase& c, std::ostream* os) { *os << kindName(c.type); }
+void PrintTo(const TerminateCase& c, std::ostream* os) { *os << c.name; }
 
 class Terminate : public UnitTest, public ::testing::WithParamInterface<TerminateCase> {};
 
@@ -306,12 +314,15 @@ TEST_P(Terminate, RunsTheTerminalSectionOnceAndThenRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Terminate,
-    ::testing::Values(TerminateCase{fmi2ModelExchange,
+    ::testing::Values(TerminateCase{"ME",
+                                    fmi2ModelExchange,
                                     {"fmi2Terminate"},
                                     {"fmi2Terminate: already terminated, ignoring call"}},
-                      TerminateCase{fmi2CoSimulation,
+                      TerminateCase{"CS",
+                                    fmi2CoSimulation,
                                     {"fmi2Terminate...", "fmi2Terminate completed"},
-                                    {"fmi2Terminate...", "fmi2Terminate: already terminated, ignoring call"}}));
+                                    {"fmi2Terminate...", "fmi2Terminate: already terminated, ignoring call"}}),
+    quenzel_test::CaseName{});
 
 // The terminal section is a pass over all sections: with filter.T 0 it fails, the terminate
 // reports it and still ends in modeTerminated.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "case_names.h"
 #include "modeldata.h"
 #include "state_fixture.h"
 
@@ -134,14 +135,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "fmi2DeSerializeFMUstate: FMUstate == NULL"},
         NullCase{"get into null",
                  [](FmuLibrary& u, fmi2Component c) { return u.fmi2GetFMUstate(c, nullptr); },
-                 "fmi2GetFMUstate: FMUstate == NULL"}));
+                 "fmi2GetFMUstate: FMUstate == NULL"}),
+    quenzel_test::CaseNameFrom<&NullCase::what>{});
 
 // ---- Taking and restoring ---------------------------------------------------------------------
 
 struct LogCase {
+  const char* name;
   fmi2Type type;
   std::vector<std::string> get, set, free;
 };
+
+void PrintTo(const LogCase& c, std::ostream* os) { *os << c.name; }
 
 class StateMessages : public FmuState, public ::testing::WithParamInterface<LogCase> {};
 
@@ -162,9 +167,10 @@ TEST_P(StateMessages, GetSetAndFreeLogTheirNames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, StateMessages,
-    ::testing::Values(LogCase{fmi2ModelExchange, {"fmi2GetFMUstate", "fmi2GetFMUstate"}, {"fmi2SetFMUstate"},
+    ::testing::Values(LogCase{"ME", fmi2ModelExchange, {"fmi2GetFMUstate", "fmi2GetFMUstate"}, {"fmi2SetFMUstate"},
                               {"fmi2FreeFMUstate"}},
-                      LogCase{fmi2CoSimulation, {"fmi2GetFMUstate"}, {}, {"fmi2FreeFMUstate"}}));
+                      LogCase{"CS", fmi2CoSimulation, {"fmi2GetFMUstate"}, {}, {"fmi2FreeFMUstate"}}),
+    quenzel_test::CaseName{});
 
 TEST_F(FmuState, RestoreBringsBackValuesTimeAndMode) {
   REQUIRE_EXPORTED(fmi2NewDiscreteStates);
@@ -265,7 +271,7 @@ TEST_P(AllocationFailure, TerminatesTheInstanceAndLeavesNothing) {
 }
 
 // The record, ten arrays, the string table, the two solver blocks and the model block.
-INSTANTIATE_TEST_SUITE_P(EachAllocation, AllocationFailure, ::testing::Range(1, 16));
+INSTANTIATE_TEST_SUITE_P(EachAllocation, AllocationFailure, ::testing::Range(1, 16), quenzel_test::AllocationName{});
 
 // ---- The image ---------------------------------------------------------------------------------
 
@@ -350,8 +356,10 @@ TEST_P(StringItemText, IsDroppedAndTheStateIsTheImageWithoutIt) {
 }
 
 // The empty text, a short one, and one longer than a string buffer's 500 characters.
+std::string charactersName(size_t length) { return "Characters" + std::to_string(length); }
+
 INSTANTIATE_TEST_SUITE_P(Lengths, StringItemText, ::testing::Values(size_t{0}, size_t{5}, size_t{600}),
-                         [](const auto& info) { return "Characters" + std::to_string(info.param); });
+                         quenzel_test::CaseNameFrom<charactersName>{});
 
 // ---- Bad images --------------------------------------------------------------------------------
 
@@ -451,7 +459,8 @@ INSTANTIATE_TEST_SUITE_P(
                    put<uint32_t>(i, 4, static_cast<uint32_t>(i.size()));
                    put<uint32_t>(i, blobLengthOffset, modelDataBytes - 1);
                  },
-                 unpackFailed}));
+                 unpackFailed}),
+    quenzel_test::CaseNameFrom<&BadImage::what>{});
 
 // Pointers planted in a well-formed image never reach the instance: after the restore its model
 // block refers to its own solver blocks, and terminating and freeing it call nothing planted.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "case_names.h"
 #include "fmu_archive.h"
 #include "model_description.h"
 
@@ -173,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "x is not a derivative"},
         BrokenCase{"experiment value not a number", "stopTime=\"2\"", "stopTime=\"two\"", "stopTime"},
         BrokenCase{"event indicator count not a count", "numberOfEventIndicators=\"3\"",
-                   "numberOfEventIndicators=\"-3\"", "numberOfEventIndicators"}));
+                   "numberOfEventIndicators=\"-3\"", "numberOfEventIndicators"}),
+    quenzel_test::CaseNameFrom<&BrokenCase::what>{});
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -11,15 +12,14 @@ namespace {
 using Instantiate = UnitTest;
 
 struct KindCase {
+  const char* name;
   fmi2Type type;
   bool stepFinished;
   std::vector<std::string> texts;
   std::vector<fmi2Status> statuses;
 };
 
-void PrintTo(const KindCase& c, std::ostream* os) {
-  *os << kindName(c.type) << (c.stepFinished ? " with stepFinished" : "");
-}
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
 
 class InstantiateKinds : public UnitTest, public ::testing::WithParamInterface<KindCase> {};
 
@@ -44,9 +44,11 @@ TEST_P(InstantiateKinds, MakesAWorkingInstanceAndReportsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, InstantiateKinds,
-    ::testing::Values(KindCase{fmi2ModelExchange, false, {"fmi2Instantiate completed"}, {fmi2OK}},
-                      KindCase{fmi2CoSimulation, false, {"fmi2Instantiate completed", "fmi2Instantiate"}, {fmi2OK, fmi2OK}},
-                      KindCase{fmi2CoSimulation,
+    ::testing::Values(KindCase{"ME", fmi2ModelExchange, false, {"fmi2Instantiate completed"}, {fmi2OK}},
+                      KindCase{"CS", fmi2CoSimulation, false, {"fmi2Instantiate completed", "fmi2Instantiate"},
+                               {fmi2OK, fmi2OK}},
+                      KindCase{"CS with stepFinished",
+                               fmi2CoSimulation,
                                true,
                                {"fmi2Instantiate completed",
                                 "fmi2Instantiate: Callback function stepFinished != NULL but asynchronous fmiDoStep "
@@ -54,7 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "fmi2Instantiate"},
                                {fmi2OK, fmi2Warning, fmi2OK}},
                       // Model Exchange has no stepping to report on.
-                      KindCase{fmi2ModelExchange, true, {"fmi2Instantiate completed"}, {fmi2OK}}));
+                      KindCase{"ME with stepFinished", fmi2ModelExchange, true, {"fmi2Instantiate completed"},
+                               {fmi2OK}}),
+    quenzel_test::CaseName{});
 
 TEST_F(Instantiate, OtherKindsGiveNullWithoutAMessageOrMemory) {
   for (int type : {2, -1, 99}) {
@@ -121,7 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}x"},
                       GuidCase{"Empty", "", ""}, GuidCase{"Null", nullptr, "<NULL>"},
                       // A formatting host must show the text as it is, not read arguments for it.
-                      GuidCase{"PercentSigns", "%s%d%n", "%s%d%n"}));
+                      GuidCase{"PercentSigns", "%s%d%n", "%s%d%n"}),
+    quenzel_test::CaseNameFrom<&GuidCase::what>{});
 
 TEST_F(Instantiate, AFailureWithoutANameIsReportedUnderTheEmptyName) {
   EXPECT_EQ(unit.fmi2Instantiate(nullptr, fmi2ModelExchange, "bad", "", host.functions(), fmi2False, fmi2True),
@@ -176,7 +181,7 @@ TEST_P(FailingAllocation, EveryFailureGivesNullAndReleasesEverything) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailingAllocation, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
-                         [](const ::testing::TestParamInfo<fmi2Type>& info) { return kindName(info.param); });
+                         quenzel_test::CaseNameFrom<kindName>{});
 
 // The host sees the blocks in a fixed order and size: the record, the model's data block, the
 // name, the solver blocks, one array per category with its spare element (2 states, 15
@@ -275,11 +280,12 @@ TEST_F(TwoInstances, EachHearsOnlyItsOwnMessages) {
 }
 
 struct SetupCase {
+  const char* name;
   fmi2Type type;
   std::vector<std::string> texts;
 };
 
-void PrintTo(const SetupCase& c, std::ostream* os) { *os << kindName(c.type); }
+void PrintTo(const SetupCase& c, std::ostream* os) { *os << c.name; }
 
 class SetupExperiment : public UnitTest, public ::testing::WithParamInterface<SetupCase> {};
 
@@ -297,11 +303,13 @@ TEST_P(SetupExperiment, ToleranceRuleAndStartTime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SetupExperiment,
-    ::testing::Values(SetupCase{fmi2ModelExchange,
+    ::testing::Values(SetupCase{"ME",
+                                fmi2ModelExchange,
                                 {"fmi2SetupExperiment: tolerance control not supported for fmuType fmi2ModelExchange, "
                                  "setting toleranceDefined to fmi2False",
                                  "fmi2SetupExperiment: startTime is set to 2.5"}},
-                      SetupCase{fmi2CoSimulation, {"fmi2SetupExperiment: startTime is set to 2.5"}}));
+                      SetupCase{"CS", fmi2CoSimulation, {"fmi2SetupExperiment: startTime is set to 2.5"}}),
+    quenzel_test::CaseName{});
 
 TEST_F(Instantiate, SetupExperimentIsAcceptedInEveryMode) {
   for (StartMode mode : {startInstantiated, startInitialization, startRunning, startTerminated}) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "fmi2_api.h"
 #include "fmu_archive.h"
 #include "model_description.h"
@@ -159,9 +160,12 @@ TEST_F(ModelExchangeRun, InconsistentDefaultLimitsEndTheRunAtInitialisation) {
 }
 
 struct BadSetting {
+  const char* name;
   VariableSetting setting;
   const char* error;
 };
+
+void PrintTo(const BadSetting& c, std::ostream* os) { *os << c.name; }
 
 class ModelExchangeRunSetting : public ModelExchangeRun, public ::testing::WithParamInterface<BadSetting> {};
 
@@ -178,10 +182,12 @@ TEST_P(ModelExchangeRunSetting, UnusableSettingsAreRefusedBeforeInitialisation) 
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ModelExchangeRunSetting,
-    ::testing::Values(BadSetting{{"nothing", "1"}, "--set nothing: no such variable"},
-                      BadSetting{{"y", "1"}, "--set y: not a parameter or input (causality output)"},
-                      BadSetting{{"filter.y", "1"}, "--set filter.y: not a parameter or input (causality local)"},
-                      BadSetting{{"u", "1,5"}, "--set u: invalid value \"1,5\""},
-                      BadSetting{{"u", ""}, "--set u: invalid value \"\""}));
+    ::testing::Values(BadSetting{"NoSuchVariable", {"nothing", "1"}, "--set nothing: no such variable"},
+                      BadSetting{"Output", {"y", "1"}, "--set y: not a parameter or input (causality output)"},
+                      BadSetting{"Local", {"filter.y", "1"},
+                                 "--set filter.y: not a parameter or input (causality local)"},
+                      BadSetting{"DecimalComma", {"u", "1,5"}, "--set u: invalid value \"1,5\""},
+                      BadSetting{"EmptyValue", {"u", ""}, "--set u: invalid value \"\""}),
+    quenzel_test::CaseName{});
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "instance.h"
 #include "modeldata.h"
 #include "unit_fixture.h"
@@ -130,20 +131,20 @@ const CallRule callRules[meCallCount] = {
 };
 
 struct RefusalCase {
+  std::string name;
   MeCall call;
   MeMode mode;
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-  *os << callRules[c.call].name << " in " << meModeNames[c.mode];
-}
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<RefusalCase> refusalCases() {
   std::vector<RefusalCase> cases;
   for (int call = 0; call < meCallCount; ++call)
     for (int mode = 0; mode < meModeCount; ++mode)
       if (!(callRules[call].acceptedIn & in(static_cast<MeMode>(mode))))
-        cases.push_back({static_cast<MeCall>(call), static_cast<MeMode>(mode)});
+        cases.push_back({std::string(callRules[call].name) + " in " + meModeNames[mode], static_cast<MeCall>(call),
+                         static_cast<MeMode>(mode)});
   return cases;
 }
 
@@ -185,19 +186,21 @@ TEST_P(ModelExchangeRefusal, WarnsWithTheCallsTextAndChangesNothing) {
   EXPECT_TRUE(InstanceSnapshot(instance) == before);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModeAndCall, ModelExchangeRefusal, ::testing::ValuesIn(refusalCases()));
+INSTANTIATE_TEST_SUITE_P(EveryModeAndCall, ModelExchangeRefusal, ::testing::ValuesIn(refusalCases()),
+                         quenzel_test::CaseName{});
 
 // ---- Array lengths and missing arrays -----------------------------------------------------------
 
 enum ArrayCall { setStates, getStates, getDerivatives, getIndicators, getNominals };
 
 struct LengthCase {
+  const char* name;
   ArrayCall call;
   size_t given;
   const char* warning;  // null when the length is right
 };
 
-void PrintTo(const LengthCase& c, std::ostream* os) { *os << "call " << c.call << " with " << c.given; }
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
 
 class ModelExchangeLength : public ModelExchange, public ::testing::WithParamInterface<LengthCase> {};
 
@@ -250,20 +253,27 @@ TEST_P(ModelExchangeLength, TransfersTheCommonPartAndWarnsAboutTheLength) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, ModelExchangeLength,
     ::testing::Values(
-        LengthCase{setStates, 2, nullptr},
-        LengthCase{setStates, 1, "fmi2SetContinuousStates: argument nx = 1 is incorrect, should be 2"},
-        LengthCase{setStates, 3, "fmi2SetContinuousStates: argument nx = 3 is incorrect, should be 2"},
-        LengthCase{getStates, 2, nullptr},
-        LengthCase{getStates, 0, "fmi2GetContinuousStates: argument nx = 0 is incorrect, should be 2"},
-        LengthCase{getStates, 3, "fmi2GetContinuousStates: argument nx = 3 is incorrect, should be 2"},
-        LengthCase{getDerivatives, 2, nullptr},
-        LengthCase{getDerivatives, 1, "fmi2GetDerivatives: argument nx = 1 is incorrect, should be 2"},
-        LengthCase{getDerivatives, 3, "fmi2GetDerivatives: argument nx = 3 is incorrect, should be 2"},
-        LengthCase{getIndicators, 10, nullptr},
-        LengthCase{getIndicators, 9, "fmi2GetEventIndicators: argument ni = 9 is incorrect, should be 10"},
-        LengthCase{getIndicators, 11, "fmi2GetEventIndicators: argument ni = 11 is incorrect, should be 10"},
-        LengthCase{getNominals, 2, nullptr},
-        LengthCase{getNominals, 3, "fmi2GetNominalsOfContinuousStates: argument nx = 3 is incorrect, should be 2"}));
+        LengthCase{"SetStatesRight", setStates, 2, nullptr},
+        LengthCase{"SetStatesShort", setStates, 1,
+                   "fmi2SetContinuousStates: argument nx = 1 is incorrect, should be 2"},
+        LengthCase{"SetStatesLong", setStates, 3, "fmi2SetContinuousStates: argument nx = 3 is incorrect, should be 2"},
+        LengthCase{"GetStatesRight", getStates, 2, nullptr},
+        LengthCase{"GetStatesNone", getStates, 0, "fmi2GetContinuousStates: argument nx = 0 is incorrect, should be 2"},
+        LengthCase{"GetStatesLong", getStates, 3, "fmi2GetContinuousStates: argument nx = 3 is incorrect, should be 2"},
+        LengthCase{"GetDerivativesRight", getDerivatives, 2, nullptr},
+        LengthCase{"GetDerivativesShort", getDerivatives, 1,
+                   "fmi2GetDerivatives: argument nx = 1 is incorrect, should be 2"},
+        LengthCase{"GetDerivativesLong", getDerivatives, 3,
+                   "fmi2GetDerivatives: argument nx = 3 is incorrect, should be 2"},
+        LengthCase{"GetIndicatorsRight", getIndicators, 10, nullptr},
+        LengthCase{"GetIndicatorsShort", getIndicators, 9,
+                   "fmi2GetEventIndicators: argument ni = 9 is incorrect, should be 10"},
+        LengthCase{"GetIndicatorsLong", getIndicators, 11,
+                   "fmi2GetEventIndicators: argument ni = 11 is incorrect, should be 10"},
+        LengthCase{"GetNominalsRight", getNominals, 2, nullptr},
+        LengthCase{"GetNominalsLong", getNominals, 3,
+                   "fmi2GetNominalsOfContinuousStates: argument nx = 3 is incorrect, should be 2"}),
+    quenzel_test::CaseName{});
 
 // A host that passes no array where one is needed gets a warning and nothing is touched.
 TEST_F(ModelExchange, MissingArraysAreRefusedWithoutChangingAnything) {
@@ -308,9 +318,12 @@ TEST_F(ModelExchange, MissingArraysAreRefusedWithoutChangingAnything) {
 // ---- The event iteration -----------------------------------------------------------------------
 
 struct FirstIterationCase {
+  const char* name;
   double rampStart;
   bool timeEvent;
 };
+
+void PrintTo(const FirstIterationCase& c, std::ostream* os) { *os << c.name; }
 
 class ModelExchangeFirstIteration : public ModelExchange,
                                     public ::testing::WithParamInterface<FirstIterationCase> {};
@@ -336,8 +349,10 @@ TEST_P(ModelExchangeFirstIteration, EndsAtOnceAndAnnouncesTheRampsStart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ModelExchangeFirstIteration,
-                         ::testing::Values(FirstIterationCase{2.0, true}, FirstIterationCase{0.0, false},
-                                           FirstIterationCase{0.75, true}));
+                         ::testing::Values(FirstIterationCase{"RampAt2", 2.0, true},
+                                           FirstIterationCase{"RampAtTheStart", 0.0, false},
+                                           FirstIterationCase{"RampAt0_75", 0.75, true}),
+                         quenzel_test::CaseName{});
 
 // The ramp starts at its time event and switches the output at the crossing of its threshold,
 // which the event indicators of the threshold relation report.
@@ -409,11 +424,12 @@ TEST_F(ModelExchange, StatesChangedAtAnEventOnlyForANaNState) {
 // ---- Evaluation failures -----------------------------------------------------------------------
 
 struct FailureCase {
+  const char* name;
   bool indicators;  // fmi2GetEventIndicators instead of fmi2GetDerivatives
   const char* message;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.message; }
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class ModelExchangeFailure : public ModelExchange, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -445,8 +461,11 @@ TEST_P(ModelExchangeFailure, RetryableFailureIsDiscardWithNothingCopied) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ModelExchangeFailure,
-                         ::testing::Values(FailureCase{false, "fmi2GetDerivatives: dsblock_ failed, QiErr = 1"},
-                                           FailureCase{true, "fmi2GetEventIndicators: dsblock_ failed, QiErr = 1"}));
+                         ::testing::Values(FailureCase{"Derivatives", false,
+                                                       "fmi2GetDerivatives: dsblock_ failed, QiErr = 1"},
+                                           FailureCase{"EventIndicators", true,
+                                                       "fmi2GetEventIndicators: dsblock_ failed, QiErr = 1"}),
+                         quenzel_test::CaseName{});
 
 // ---- States and steps -------------------------------------------------------------------------
 
@@ -475,9 +494,12 @@ TEST_F(ModelExchange, SetStatesAlwaysInvalidatesAndDerivativesFollowThem) {
 }
 
 struct StepCase {
+  const char* name;
   int stepEventFlag;
   fmi2Boolean enterEventMode;
 };
+
+void PrintTo(const StepCase& c, std::ostream* os) { *os << c.name; }
 
 class ModelExchangeStep : public ModelExchange, public ::testing::WithParamInterface<StepCase> {};
 
@@ -498,7 +520,9 @@ TEST_P(ModelExchangeStep, CompletedStepReportsTheStepEventFlagWithoutEvaluating)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ModelExchangeStep,
-                         ::testing::Values(StepCase{0, fmi2False}, StepCase{1, fmi2True}, StepCase{-3, fmi2True}));
+                         ::testing::Values(StepCase{"NoStepEvent", 0, fmi2False}, StepCase{"StepEvent", 1, fmi2True},
+                                           StepCase{"NegativeStepEventFlag", -3, fmi2True}),
+                         quenzel_test::CaseName{});
 
 TEST_F(ModelExchange, NominalsAreOneAndNeedNoMode) {
   for (MeMode mode : {meInstantiated, meTerminated}) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -36,11 +37,10 @@ struct ModeCase {
   fmi2Status status;
   std::string refusal;  // the warning's text; empty when the call is accepted
   int modeAfter;
+  std::string name = "";  // the kind, the start mode and the call, given once the table is made
 };
 
-void PrintTo(const ModeCase& c, std::ostream* os) {
-  *os << kindName(c.type) << " start " << c.start << " " << callName(c.call);
-}
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
 
 class ModeTable : public UnitTest, public ::testing::WithParamInterface<ModeCase> {
  protected:
@@ -96,6 +96,8 @@ std::vector<ModeCase> modeCases() {
     const std::string exitRefusal = exitName + ": may only called in initialization mode";
     const int modeOf[] = {0, 1, running, 7};
     const StartMode starts[] = {startInstantiated, startInitialization, startRunning, startTerminated};
+    const char* const startNames[] = {"Instantiated", "Initialisation", "Running", "Terminated"};
+    const size_t first = cases.size();
     for (int s = 0; s < 4; ++s) {
       StartMode start = starts[s];
       int mode = modeOf[s];
@@ -118,11 +120,13 @@ std::vector<ModeCase> modeCases() {
       cases.push_back({type, start, terminate, start == startTerminated ? fmi2Warning : fmi2OK,
                        start == startTerminated ? "fmi2Terminate: already terminated, ignoring call" : "", 7});
     }
+    for (size_t i = first; i < cases.size(); ++i)
+      cases[i].name = std::string(kindName(type)) + " " + startNames[cases[i].start] + " " + callName(cases[i].call);
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, ModeTable, ::testing::ValuesIn(modeCases()));
+INSTANTIATE_TEST_SUITE_P(Calls, ModeTable, ::testing::ValuesIn(modeCases()), quenzel_test::CaseName{});
 
 using Modes = UnitTest;
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -96,15 +97,14 @@ enum EventSteps {
 };
 
 struct ModeCase {
+  std::string name;
   fmi2Type type;
   StartMode start;
   EventSteps steps;
   std::vector<std::string> texts;  // in order; an entry ending in '*' matches every text it begins
 };
 
-void PrintTo(const ModeCase& c, std::ostream* os) {
-  *os << kindName(c.type) << " from start mode " << c.start << " with event steps " << c.steps;
-}
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
 
 bool matches(const std::string& text, const std::string& pattern) {
   if (!pattern.empty() && pattern.back() == '*') return text.starts_with(pattern.substr(0, pattern.size() - 1));
@@ -146,6 +146,7 @@ std::vector<ModeCase> modeCases() {
   const std::string begin = "fmi2Reset...", done = "fmi2Reset completed";
   std::vector<ModeCase> cases;
   for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
+    const std::string kind = kindName(type);
     // A running instance is terminated first, by the terminate of its kind.
     std::vector<std::string> running = {begin};
     if (type == fmi2CoSimulation)
@@ -154,23 +155,22 @@ std::vector<ModeCase> modeCases() {
     else
       running.push_back("fmi2Terminate");
     running.push_back(done);
-    cases.push_back({type, startInstantiated, noEventSteps, {begin, "fmi2Reset: already reset, ignoring call"}});
-    cases.push_back({type, startInitialization, noEventSteps, running});
-    cases.push_back({type, startRunning, noEventSteps, running});
+    cases.push_back({kind + " Instantiated", type, startInstantiated, noEventSteps,
+                     {begin, "fmi2Reset: already reset, ignoring call"}});
+    cases.push_back({kind + " Initialisation", type, startInitialization, noEventSteps, running});
+    cases.push_back({kind + " Running", type, startRunning, noEventSteps, running});
     if (type == fmi2ModelExchange) {
-      cases.push_back({type, startRunning, toEventDone, running});
-      cases.push_back({type, startRunning, toContinuousTime, running});
+      cases.push_back({kind + " Running to EventDone", type, startRunning, toEventDone, running});
+      cases.push_back({kind + " Running to ContinuousTime", type, startRunning, toContinuousTime, running});
     }
-    cases.push_back({type, startTerminated, noEventSteps, {begin, done}});
+    cases.push_back({kind + " Terminated", type, startTerminated, noEventSteps, {begin, done}});
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachMode, ResetModes, ::testing::ValuesIn(modeCases()));
+INSTANTIATE_TEST_SUITE_P(EachMode, ResetModes, ::testing::ValuesIn(modeCases()), quenzel_test::CaseName{});
 
 class ResetKinds : public Reset, public ::testing::WithParamInterface<fmi2Type> {};
-
-std::string kindParamName(const ::testing::TestParamInfo<fmi2Type>& info) { return kindName(info.param); }
 
 // A terminate whose terminal section fails is returned as it came, before anything is reset; the
 // instance stays terminated with the values it had, and the next reset goes through.
@@ -245,7 +245,8 @@ TEST_P(ResetKinds, AnUnnamedModeFromARestoredImageIsOnlyReported) {
   EXPECT_EQ(probeMode(c), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ResetKinds, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation), kindParamName);
+INSTANTIATE_TEST_SUITE_P(Kinds, ResetKinds, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
+                         quenzel_test::CaseNameFrom<kindName>{});
 
 // ---- Runs after resets ---------------------------------------------------------------------
 
@@ -520,7 +521,7 @@ TEST_P(RepeatedResets, AfterEachResetTheInstanceImageIsANewInstancesImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RepeatedResets, ::testing::Values(fmi2ModelExchange, fmi2CoSimulation),
-                         kindParamName);
+                         quenzel_test::CaseNameFrom<kindName>{});
 
 // A state restored into a running Co-Simulation instance can put it into modeTerminated while it
 // still has its integrator; the reset releases that too, as the instance was new without one.

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "case_names.h"
 #include "failing_heap.h"
 #include "state_fixture.h"
 #include "stderr_capture.h"
@@ -198,11 +199,12 @@ TEST_P(SerialiserAllocationFailure, EachAllocationInTurnEndsTheCallNotTheHost) {
   }
 }
 
+std::string callAndHeapName(const std::tuple<SerialiserCallCase, Heap>& c) {
+  return std::string(std::get<0>(c).name) + (std::get<1>(c) == hostHeap ? "HostAllocator" : "CHeap");
+}
+
 INSTANTIATE_TEST_SUITE_P(ThreeCalls, SerialiserAllocationFailure,
                          ::testing::Combine(::testing::ValuesIn(serialiserCalls), ::testing::Values(hostHeap, cHeap)),
-                         [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) +
-                                  (std::get<1>(info.param) == hostHeap ? "HostAllocator" : "CHeap");
-                         });
+                         quenzel_test::CaseNameFrom<callAndHeapName>{});
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -67,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SettableCase{"Derivative", model::derFilterY, {true, false, false, false}},
                       SettableCase{"Output", model::y, {true, false, false, false}},
                       SettableCase{"Input", model::u, {true, true, true, true}},
-                      SettableCase{"Auxiliary", model::limiterY, {true, true, false, false}}));
+                      SettableCase{"Auxiliary", model::limiterY, {true, true, false, false}}),
+    quenzel_test::CaseNameFrom<&SettableCase::what>{});
 
 // A refused set leaves the stored value as it was.
 TEST_F(Values, ARefusedSetChangesNothing) {
@@ -147,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidCase{"InputTwoPastEnd", model::reference(0, 5, 2)},
         // levels beyond the model's (4 would be the crossing functions, 7 the terminal section)
         InvalidCase{"Level4", model::reference(4, 1, 0)}, InvalidCase{"Level7", model::reference(7, 4, 0)},
-        InvalidCase{"Level15", model::reference(15, 2, 0)}));
+        InvalidCase{"Level15", model::reference(15, 2, 0)}),
+    quenzel_test::CaseNameFrom<&InvalidCase::what>{});
 
 // A getter refuses at the first invalid reference: the values before it are delivered, those
 // after it are not touched.
@@ -232,11 +235,12 @@ TEST_F(Values, GettersAreRefusedBeforeInitialisation) {
 // ---- Conversions ---------------------------------------------------------------------------
 
 struct ConversionCase {
+  const char* name;
   double stored;
   int delivered;
 };
 
-void PrintTo(const ConversionCase& c, std::ostream* os) { *os << c.stored; }
+void PrintTo(const ConversionCase& c, std::ostream* os) { *os << c.name; }
 
 class IntegerReads : public UnitTest, public ::testing::WithParamInterface<ConversionCase> {};
 
@@ -265,13 +269,19 @@ TEST_P(IntegerReads, TruncateTowardZeroAndSaturate) {
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 INSTANTIATE_TEST_SUITE_P(Values, IntegerReads,
-                         ::testing::Values(ConversionCase{0.9, 0}, ConversionCase{-0.9, 0}, ConversionCase{0.5, 0},
-                                           ConversionCase{-1.0, -1}, ConversionCase{2.5, 2}, ConversionCase{-2.5, -2},
-                                           ConversionCase{1500.0, 1500}, ConversionCase{2147483647.0, INT_MAX},
-                                           ConversionCase{2147483647.5, INT_MAX},
-                                           ConversionCase{-2147483648.9, INT_MIN}, ConversionCase{1e10, INT_MAX},
-                                           ConversionCase{-1e10, INT_MIN}, ConversionCase{inf, INT_MAX},
-                                           ConversionCase{-inf, INT_MIN}, ConversionCase{NAN, 0}));
+                         ::testing::Values(ConversionCase{"Plus0_9", 0.9, 0}, ConversionCase{"Minus0_9", -0.9, 0},
+                                           ConversionCase{"Plus0_5", 0.5, 0}, ConversionCase{"Minus1", -1.0, -1},
+                                           ConversionCase{"Plus2_5", 2.5, 2}, ConversionCase{"Minus2_5", -2.5, -2},
+                                           ConversionCase{"Plus1500", 1500.0, 1500},
+                                           ConversionCase{"IntMax", 2147483647.0, INT_MAX},
+                                           ConversionCase{"IntMaxAndAHalf", 2147483647.5, INT_MAX},
+                                           ConversionCase{"IntMinMinus0_9", -2147483648.9, INT_MIN},
+                                           ConversionCase{"Plus1e10", 1e10, INT_MAX},
+                                           ConversionCase{"Minus1e10", -1e10, INT_MIN},
+                                           ConversionCase{"PlusInfinity", inf, INT_MAX},
+                                           ConversionCase{"MinusInfinity", -inf, INT_MIN},
+                                           ConversionCase{"NaN", NAN, 0}),
+                         quenzel_test::CaseName{});
 
 // Integer and Boolean values are stored as doubles unchanged: a Boolean 5 stays 5.
 TEST_F(Values, IntegerAndBooleanSettersStoreTheValueAsADouble) {
@@ -378,7 +388,8 @@ INSTANTIATE_TEST_SUITE_P(Values, ParameterChange,
                          ::testing::Values(ChangeCase{"SameValue", 1500.0, 1500.0, false},
                                            ChangeCase{"NegativeZero", 0.0, -0.0, false},
                                            ChangeCase{"OtherValue", 1500.0, 1501.0, true},
-                                           ChangeCase{"NaNOverNaN", NAN, NAN, true}));
+                                           ChangeCase{"NaNOverNaN", NAN, NAN, true}),
+                         quenzel_test::CaseNameFrom<&ChangeCase::what>{});
 
 // In initialisation mode a getter evaluates only after a set changed something: a new time
 // alone (fmi2SetupExperiment) is not taken into the ramp until a value changes.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "amatget.h"
+#include "case_names.h"
 #include "matfile_fixture.h"
 
 namespace {
@@ -55,6 +56,8 @@ const WriteCase writeCases[] = {
      "000000000000000003000000000000000200000045" "00"},
 };
 
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.label; }
+
 class BinaryWrite : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(BinaryWrite, StoresTheGoldenBytes) {
@@ -68,7 +71,7 @@ TEST_P(BinaryWrite, StoresTheGoldenBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrices, BinaryWrite, ::testing::ValuesIn(writeCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         quenzel_test::CaseNameFrom<&WriteCase::label>{});
 
 TEST(BinaryWrite, NullNameOrRecordIsRefused) {
   EXPECT_EQ(amatPutBinDouble(nullptr, "A", 1, 1, doubles), 4);
@@ -238,6 +241,8 @@ const MalformedCase malformedCases[] = {
      "Wrong row dimension (= -2) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
 };
 
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.label; }
+
 class BinaryMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
 // Each file read through the format layers and through amatGetMatrix: the same refusal, and
@@ -250,7 +255,7 @@ TEST_P(BinaryMalformed, GivesTheResultAndMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, BinaryMalformed, ::testing::ValuesIn(malformedCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         quenzel_test::CaseNameFrom<&MalformedCase::label>{});
 
 TEST_F(BinaryRead, ATruncatedMatrixWithinTheFileSizeFailsOnTheData) {
   // Storage prepared by the caller for one transposed row of two values, of which the file holds

@@ -8,6 +8,7 @@
 
 #include "amatget.h"
 #include "amatput.h"
+#include "case_names.h"
 #include "matfile_fixture.h"
 
 namespace {
@@ -57,6 +58,8 @@ const OpenCase openCases[] = {
      "correspond to\nthe required version number (= \"1.0\").\n"},
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.label; }
+
 class GetOpenClass : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(GetOpenClass, ChecksTheClassMatrix) {
@@ -82,7 +85,7 @@ TEST_P(GetOpenClass, ChecksTheClassMatrix) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, GetOpenClass, ::testing::ValuesIn(openCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         quenzel_test::CaseNameFrom<&OpenCase::label>{});
 
 TEST(GetOpen, FirstLineEmptyFileNumericFirstMatrixAndNoClass) {
   std::string path = TestFilePath(".txt");
@@ -263,8 +266,9 @@ TEST_P(GetMatrix, CharacterRowsAndTrimming) {
   EXPECT_EQ(RowTexts(m), (std::vector<std::string>{"ab  ", GetParam() == 2 ? "    " : "   "}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, GetMatrix, ::testing::Values(0, 1, 2),
-                         [](const auto& info) { return std::string(info.param == 0 ? "text" : info.param == 1 ? "binary" : "binTrans"); });
+const char* formatName(int format) { return format == 0 ? "text" : format == 1 ? "binary" : "binTrans"; }
+
+INSTANTIATE_TEST_SUITE_P(Formats, GetMatrix, ::testing::Values(0, 1, 2), quenzel_test::CaseNameFrom<formatName>{});
 
 // ---- A row matrix read while its file grows --------------------------------------------------
 
@@ -363,8 +367,7 @@ TEST_P(GrowingFile, ContinuingRefusesAChangedRowLength) {
   m.ncol = 3;
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, GrowingFile, ::testing::Values(0, 1),
-                         [](const auto& info) { return std::string(info.param ? "binary" : "text"); });
+INSTANTIATE_TEST_SUITE_P(Formats, GrowingFile, ::testing::Values(0, 1), quenzel_test::CaseNameFrom<formatName>{});
 
 TEST(GrowingFile, ATextRowMatrixClosedWithoutRowsIsEmpty) {
   std::string path = TestFilePath(".txt");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "amatget.h"
+#include "case_names.h"
 #include "matfile_fixture.h"
 
 namespace {
@@ -65,6 +66,8 @@ const TextCase textCases[] = {
      "char S(2,5)\na\\nb\\\\c\n\n\n"},
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.label; }
+
 class TextWrite : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(TextWrite, WritesTheGoldenText) {
@@ -78,7 +81,7 @@ TEST_P(TextWrite, WritesTheGoldenText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrices, TextWrite, ::testing::ValuesIn(textCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         quenzel_test::CaseNameFrom<&TextCase::label>{});
 
 TEST(TextWriteChecks, ANameTheReaderCannotScanIsRefused) {
   std::string path = TestFilePath(".txt");
@@ -192,6 +195,8 @@ const BadText badTexts[] = {
      "Wrong row dimension (= -2) of matrix \"M\" on file \"%s\".\nDimension must be >= 0.\n", true},
 };
 
+void PrintTo(const BadText& c, std::ostream* os) { *os << c.label; }
+
 class TextMalformed : public ::testing::TestWithParam<BadText> {};
 
 // Each file read through the format layers and through amatGetMatrix: the same refusal, and
@@ -204,7 +209,7 @@ TEST_P(TextMalformed, GivesTheResultAndMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TextMalformed, ::testing::ValuesIn(badTexts),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         quenzel_test::CaseNameFrom<&BadText::label>{});
 
 TEST_F(TextRead, APresetNameMustMatch) {
   EXPECT_EQ(read("#1\ndouble M(1,1)\n1\n", voidMatrix, "N"), 2);

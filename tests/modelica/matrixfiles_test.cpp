@@ -9,6 +9,7 @@
 #include "../matfile/scipy_check.h"
 #include "amatget.h"
 #include "amatput.h"
+#include "case_names.h"
 #include "failed_check.h"
 #include "guarded_call.h"
 #include "matrixfiles.h"
@@ -171,8 +172,9 @@ TEST_P(MatrixFiles, ReadFailuresReportTheirChecks) {
   EXPECT_EQ(Elements(size), (std::vector<int32_t>{2, 2}));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothFormats, MatrixFiles, ::testing::Values(0, 1),
-                         [](const ::testing::TestParamInfo<int>& info) { return info.param ? "Binary" : "Text"; });
+const char* formatName(int binary) { return binary ? "Binary" : "Text"; }
+
+INSTANTIATE_TEST_SUITE_P(BothFormats, MatrixFiles, ::testing::Values(0, 1), quenzel_test::CaseNameFrom<formatName>{});
 
 class MatrixFileWriting : public ::testing::Test {
  protected:

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "case_names.h"
 #include "eventlog.h"
 #include "globalcontext.h"
 #include "modeldata.h"
@@ -165,7 +166,7 @@ TEST_P(EventLogRecordCase, WritesHeaderAndRecordsInTheCLocale) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, EventLogRecordCase, ::testing::ValuesIn(recordCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         quenzel_test::CaseName{});
 
 // ---- When the file is written --------------------------------------------------------------
 

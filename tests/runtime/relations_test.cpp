@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "globalcontext.h"
 #include "guarded_call.h"
 #include "modeldata.h"
@@ -212,7 +213,7 @@ TEST_P(RelationBandCase, LeavesBooleanStateOffsetAndCrossingPair) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RelationBandCase, ::testing::ValuesIn(bandCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         quenzel_test::CaseName{});
 
 // The event request is only ever raised, never cleared: the caller collects the requests of
 // all relations of a pass in one flag.
@@ -347,7 +348,7 @@ TEST_P(RelationPlainCase, LeavesBooleanOffsetAndEventFlags) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RelationPlainCase, ::testing::ValuesIn(plainCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         quenzel_test::CaseName{});
 
 // ---- Formatting ----------------------------------------------------------------------------
 
