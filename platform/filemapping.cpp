@@ -1,5 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +43,52 @@ int PlatformFileExtend(int descriptor, uint64_t length) {
 long PlatformFileRead(int descriptor, void* buffer, size_t size) { return read(descriptor, buffer, size); }
 
 long PlatformFileWrite(int descriptor, const void* buffer, size_t size) { return write(descriptor, buffer, size); }
+
+int PlatformFileWait(int descriptor, int events) {
+  // poll passes over a negative descriptor and would wait for ever.
+  if (descriptor < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  if (events == 0 || (events & ~(PLATFORM_WAIT_READ | PLATFORM_WAIT_WRITE)) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  pollfd entry = {};
+  entry.fd = descriptor;
+  entry.events = static_cast<short>(((events & PLATFORM_WAIT_READ) != 0 ? POLLIN : 0) |
+                                    ((events & PLATFORM_WAIT_WRITE) != 0 ? POLLOUT : 0));
+  for (;;) {
+    int ready = poll(&entry, 1, -1);
+    if (ready > 0) break;
+    if (ready < 0 && errno != EINTR) return -1;
+  }
+  if ((entry.revents & POLLNVAL) != 0) {
+    errno = EBADF;
+    return -1;
+  }
+  return 0;
+}
+
+long PlatformFileReadFully(int descriptor, void* buffer, size_t size) {
+  if (size > static_cast<size_t>(LONG_MAX)) {
+    errno = EINVAL;
+    return -1;
+  }
+  char* bytes = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t count = read(descriptor, bytes + done, size - done);
+    if (count > 0) {
+      done += static_cast<size_t>(count);
+    } else if (count == 0) {
+      break;
+    } else if (errno != EINTR && (errno != EAGAIN || PlatformFileWait(descriptor, PLATFORM_WAIT_READ) != 0)) {
+      return -1;
+    }
+  }
+  return static_cast<long>(done);
+}
 
 int PlatformStreamWriteAt(FILE* stream, const void* buffer, size_t size, uint64_t offset) {
   if (fflush(stream) != 0) return -1;

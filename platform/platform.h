@@ -83,6 +83,18 @@ int PlatformFileExtend(int descriptor, uint64_t length);
 // Bytes read (0 at end of file) or written, or -1.
 long PlatformFileRead(int descriptor, void* buffer, size_t size);
 long PlatformFileWrite(int descriptor, const void* buffer, size_t size);
+// Waits, without a time limit, until the descriptor can be read (PLATFORM_WAIT_READ) or written
+// (PLATFORM_WAIT_WRITE) without blocking, either when both are given. A stream that has ended or
+// failed counts as ready: the next read or write tells which. Interruptions by signals are waited
+// through. 0, or -1 with EBADF for a descriptor that is not open (a negative one included) and
+// EINVAL for events outside the two.
+constexpr int PLATFORM_WAIT_READ = 1, PLATFORM_WAIT_WRITE = 2;
+int PlatformFileWait(int descriptor, int events);
+// Reads until `size` bytes came or the stream ended, repeating interrupted and short reads and
+// waiting for a non-blocking descriptor that has nothing yet: the bytes read (fewer than `size`
+// only at the end of the stream), or -1 with errno (EINVAL for a size beyond what one call can
+// count).
+long PlatformFileReadFully(int descriptor, void* buffer, size_t size);
 // Writes `size` bytes at `offset` of the file a stream writes, after what the stream holds, and
 // leaves the stream where it was: an update in place without two seeks. 0, or -1.
 int PlatformStreamWriteAt(FILE* stream, const void* buffer, size_t size, uint64_t offset);

@@ -16,7 +16,10 @@ int tpl_dump_to_descriptor(tpl_map_node* root, uint64_t size, int descriptor) {
       written += static_cast<uint64_t>(count);
       continue;
     }
-    if (count == 0 || errno == EINTR || errno == EAGAIN) continue;
+    if (count == 0 || errno == EINTR) continue;
+    // A non-blocking descriptor that is full is waited for, not tried again at once; a wait that
+    // fails is the write's failure.
+    if (errno == EAGAIN && PlatformFileWait(descriptor, PLATFORM_WAIT_WRITE) == 0) continue;
     tpl_hooks.report("error writing to fd %d: %s\n", descriptor, strerror(errno));
     tpl_free_block(buffer);
     // A file keeps no half image: it goes back to the length it had before.

@@ -1,6 +1,7 @@
-// Images in files: the dump through a shared writable view of a new file, and the load through
-// a private read-only view that stays with the map until it is cleared or released.
+// Images in files: the dump through a shared writable view of a new file, and the load of a
+// copy of the file that stays with the map until it is cleared or released.
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "platform.h"
@@ -63,37 +64,46 @@ int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path) {
   return result;
 }
 
-void tpl_close_input_mapping(tpl_map_node* root) {
-  tpl_mapped_image* image = &tpl_root(root)->image;
-  if (PlatformFileUnmap(const_cast<uint8_t*>(image->start), image->size) != 0)
-    tpl_hooks.report("Failed to munmap: %s\n", tpl_error_text());
-  PlatformFileClose(image->descriptor);
-  *image = tpl_mapped_image{};
-}
-
 namespace {
 
-// Opens and maps a whole file read-only: 0, or -1 after its message.
-int tpl_open_input_mapping(const char* path, tpl_mapped_image* image) {
+// Reads a whole file into a block of the allocation hook and closes it at once, so that the image
+// belongs to the map and no later change of the file (cut short, rewritten, removed) can reach it:
+// 0, or -1 after its message. A file that shrinks while it is read gives the bytes that came,
+// which the check then refuses unless they hold a whole image. The failures of this step keep
+// the messages and error codes of mapping the file: nothing to read (an empty file, a pipe)
+// EINVAL, something that is not a file (a folder) ENODEV, no memory for it ENOMEM, and a failed
+// read its own error.
+int tpl_read_file_image(const char* path, tpl_mapped_image* image) {
   int descriptor = PlatformFileOpen(path, PLATFORM_OPEN_READ);
   if (descriptor < 0) {
     tpl_hooks.report("Couldn't open file %s: %s\n", tpl_file_name(path), tpl_error_text());
     return -1;
   }
   uint64_t size = 0;
-  if (PlatformFileStatus(descriptor, &size, nullptr) != 0) {
+  int regular = 0;
+  if (PlatformFileStatus(descriptor, &size, &regular) != 0) {
     tpl_close_keeping_errno(descriptor);
     tpl_hooks.report("Couldn't stat file %s: %s\n", tpl_file_name(path), tpl_error_text());
     return -1;
   }
-  // An empty file has no view; the mapping refuses it.
-  void* view = PlatformFileMap(size, PLATFORM_MAP_READ, PLATFORM_MAP_PRIVATE, descriptor);
-  if (view == PLATFORM_MAP_FAILED) {
-    tpl_close_keeping_errno(descriptor);
-    tpl_hooks.report("Failed to mmap %s: %s\n", tpl_file_name(path), tpl_error_text());
+  int error = size == 0 ? EINVAL : regular == 0 ? ENODEV : size > static_cast<uint64_t>(PTRDIFF_MAX) ? ENOMEM : 0;
+  uint8_t* buffer = nullptr;
+  long count = 0;
+  if (error == 0) {
+    buffer = static_cast<uint8_t*>(tpl_hooks.malloc(size));
+    if (buffer == nullptr) error = ENOMEM;
+  }
+  if (error == 0) {
+    count = PlatformFileReadFully(descriptor, buffer, size);
+    if (count < 0) error = errno;
+  }
+  PlatformFileClose(descriptor);
+  if (error != 0) {
+    tpl_free_block(buffer);
+    tpl_hooks.report("Failed to mmap %s: %s\n", tpl_file_name(path), strerror(error));
     return -1;
   }
-  *image = tpl_mapped_image{descriptor, static_cast<const uint8_t*>(view), size};
+  *image = tpl_mapped_image{buffer, static_cast<uint64_t>(count)};
   return 0;
 }
 
@@ -101,7 +111,7 @@ int tpl_open_input_mapping(const char* path, tpl_mapped_image* image) {
 
 int tpl_load_file(tpl_map_node* root, int mode, const char* path) {
   tpl_root_info* info = tpl_root(root);
-  if (tpl_open_input_mapping(path, &info->image) != 0) {
+  if (tpl_read_file_image(path, &info->image) != 0) {
     tpl_hooks.report("tpl_load failed for file %s\n", tpl_file_name(path));
     return -1;
   }
@@ -111,7 +121,8 @@ int tpl_load_file(tpl_map_node* root, int mode, const char* path) {
                           : code == -7 ? "%s: array lengths mismatch\n"
                                        : "%s: not a valid tpl file\n";
     tpl_hooks.report(message, tpl_file_name(path));
-    tpl_close_input_mapping(root);
+    tpl_free_block(const_cast<uint8_t*>(info->image.start));
+    info->image = tpl_mapped_image{};
     info->flags = 0;
     return -1;
   }

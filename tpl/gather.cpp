@@ -24,28 +24,14 @@ bool tpl_over_limit(uint64_t length) {
   return true;
 }
 
-// Reads exactly `size` bytes, retrying interrupted, refused and short reads: 1 when all came,
-// 0 when the stream ended first, -1 on an error (errno set).
-int tpl_read_fully(int descriptor, uint8_t* buffer, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    long count = PlatformFileRead(descriptor, buffer + done, size - done);
-    if (count > 0) {
-      done += static_cast<size_t>(count);
-    } else if (count == 0) {
-      return 0;
-    } else if (errno != EINTR && errno != EAGAIN) {
-      return -1;
-    }
-  }
-  return 1;
-}
-
 int tpl_gather_fd_blocking(int descriptor, void** image, size_t* length) {
   uint8_t prefix[TPL_PREFIX];
-  int status = tpl_read_fully(descriptor, prefix, sizeof prefix);
-  if (status < 0) tpl_hooks.report("tpl_gather_fd_blocking failed: %s\n", strerror(errno));
-  if (status <= 0) return status;
+  long count = PlatformFileReadFully(descriptor, prefix, sizeof prefix);
+  if (count < 0) {
+    tpl_hooks.report("tpl_gather_fd_blocking failed: %s\n", strerror(errno));
+    return -1;
+  }
+  if (count < static_cast<long>(sizeof prefix)) return 0;
   if (memcmp(prefix, "tpl", 3) != 0) {
     tpl_hooks.report("tpl_gather_fd_blocking: non-tpl input\n");
     return -1;
@@ -62,18 +48,18 @@ int tpl_gather_fd_blocking(int descriptor, void** image, size_t* length) {
   size_t capacity = total < TPL_GATHER_FIRST_BLOCK ? total : TPL_GATHER_FIRST_BLOCK;
   uint8_t* buffer = static_cast<uint8_t*>(tpl_alloc(capacity));
   memcpy(buffer, prefix, sizeof prefix);
-  size_t filled = TPL_PREFIX;
-  for (status = 1; status > 0 && filled < total; filled = capacity) {
+  for (size_t filled = TPL_PREFIX; filled < total; filled = capacity) {
     if (filled == capacity) {
       capacity = total - capacity < capacity ? total : 2 * capacity;
       buffer = static_cast<uint8_t*>(tpl_realloc(buffer, capacity));
     }
-    status = tpl_read_fully(descriptor, buffer + filled, capacity - filled);
-  }
-  if (status <= 0) {
-    if (status < 0) tpl_hooks.report("tpl_gather_fd_blocking failed: %s\n", strerror(errno));
-    tpl_free_block(buffer);
-    return status;
+    count = PlatformFileReadFully(descriptor, buffer + filled, capacity - filled);
+    if (count != static_cast<long>(capacity - filled)) {
+      // An error, or the end of the stream before the end of the image.
+      if (count < 0) tpl_hooks.report("tpl_gather_fd_blocking failed: %s\n", strerror(errno));
+      tpl_free_block(buffer);
+      return count < 0 ? -1 : 0;
+    }
   }
   *image = buffer;
   *length = total;
@@ -89,9 +75,10 @@ void tpl_free_partial(tpl_partial_image** partial) {
 
 // Adds `length` new bytes after the partial image, hands every image they complete to the
 // callback and keeps what follows the last complete one as the new partial image. 1, or -2, -3,
-// -4 with the partial image freed.
-int tpl_gather_bytes(const uint8_t* bytes, size_t length, tpl_partial_image** partial,
-                     tpl_gather_callback callback, void* data, const char* abort_message) {
+// -4 with the partial image freed; a callback that stops the gather is reported with
+// `abort_message`, which names the gather it ran under.
+int tpl_gather_images(const uint8_t* bytes, size_t length, tpl_partial_image** partial,
+                      tpl_gather_callback callback, void* data, const char* abort_message) {
   const uint8_t* scan = bytes;
   size_t available = length;
   if (*partial != nullptr) {
@@ -160,10 +147,17 @@ int tpl_fd_gather(int descriptor, tpl_partial_image** partial, tpl_gather_callba
       }
       return 0;
     }
-    int result = tpl_gather_bytes(chunk, static_cast<size_t>(count), partial, callback, data,
-                                  "tpl_fd_gather aborted by app callback\n");
+    int result = tpl_gather_images(chunk, static_cast<size_t>(count), partial, callback, data,
+                                   "tpl_fd_gather aborted by app callback\n");
     if (result < 0) return result;
   }
+}
+
+// The gather from pieces of memory: each call adds one piece.
+int tpl_mem_gather(const void* address, size_t length, tpl_partial_image** partial, tpl_gather_callback callback,
+                   void* data) {
+  return tpl_gather_images(static_cast<const uint8_t*>(address), length, partial, callback, data,
+                           "tpl_mem_gather aborted by app callback\n");
 }
 
 }  // namespace
@@ -184,12 +178,12 @@ int tpl_gather(int mode, ...) {
     void* data = va_arg(args, void*);
     result = tpl_fd_gather(descriptor, partial, callback, data);
   } else if (mode == TPL_GATHER_MEM) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(va_arg(args, const void*));
+    const void* address = va_arg(args, const void*);
     size_t length = va_arg(args, size_t);
     tpl_partial_image** partial = va_arg(args, tpl_partial_image**);
     tpl_gather_callback callback = va_arg(args, tpl_gather_callback);
     void* data = va_arg(args, void*);
-    result = tpl_gather_bytes(bytes, length, partial, callback, data, "tpl_mem_gather aborted by app callback\n");
+    result = tpl_mem_gather(address, length, partial, callback, data);
   } else {
     va_end(args);
     tpl_die("unsupported tpl_gather mode %d\n", mode);

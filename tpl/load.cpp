@@ -134,8 +134,8 @@ void tpl_attach_image(tpl_map_node* root, int32_t mode_bits) {
 
 void tpl_release_image(tpl_map_node* root) {
   tpl_root_info* info = tpl_root(root);
-  if ((info->flags & TPL_MODE_FILE) != 0) tpl_close_input_mapping(root);
-  if ((info->flags & TPL_MODE_FREE_BUFFER) != 0) tpl_free_block(const_cast<uint8_t*>(info->image.start));
+  if ((info->flags & (TPL_MODE_FILE | TPL_MODE_FREE_BUFFER)) != 0)
+    tpl_free_block(const_cast<uint8_t*>(info->image.start));
   info->image = tpl_mapped_image{};
 }
 

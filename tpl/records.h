@@ -61,8 +61,10 @@ struct tpl_index_entry {
   tpl_index_entry* next;
 };
 
+// The image a map has loaded: the caller's bytes (memory mode, freed by the map with
+// TPL_MODE_FREE_BUFFER), or a block of the allocation hook that holds what a file or a
+// descriptor gave, which the map frees.
 struct tpl_mapped_image {
-  int32_t descriptor;
   const uint8_t* start;
   uint64_t size;
 };
@@ -183,8 +185,6 @@ int tpl_dump_to_file(tpl_map_node* root, uint64_t size, const char* path);
 int tpl_dump_to_descriptor(tpl_map_node* root, uint64_t size, int descriptor);
 int tpl_load_file(tpl_map_node* root, int mode, const char* path);
 int tpl_load_descriptor(tpl_map_node* root, int descriptor);
-// Unmaps a loaded file's view and closes its descriptor.
-void tpl_close_input_mapping(tpl_map_node* root);
 int tpl_serlen(tpl_map_node* root, tpl_map_node* node, const uint8_t* position, uint64_t* length);
 // Moves *position past the image data of one node (an A with its count and elements); false
 // when that would run past the image's end.

@@ -84,20 +84,22 @@ int tpl_pack(tpl_map_node* root, int index);
 //   TPL_MODE_FILE                              const char* path (created or truncated)
 //   TPL_MODE_DESCRIPTOR                        int descriptor (written at its position)
 // 0, or -1 (a loaded map, a buffer too small, an unsupported mode, a file or descriptor that
-// cannot be written; a descriptor that is a regular file is cut back to its length before).
+// cannot be written; a descriptor that is a regular file is cut back to its length before). A
+// non-blocking descriptor that is full is waited for until it takes the rest.
 int tpl_dump(tpl_map_node* root, int mode, ...);
 
 // Attaches an image after checking it against the map. Arguments after the mode:
 //   TPL_MODE_MEMORY [| TPL_MODE_EXCESS_OK] [| TPL_MODE_FREE_BUFFER]   const void* image, size_t size
 //   TPL_MODE_FILE [| TPL_MODE_EXCESS_OK]                             const char* path
 //   TPL_MODE_DESCRIPTOR                                              int descriptor
-// A file stays mapped and open until the map is cleared or released; from a descriptor one
-// whole image is read (as by TPL_GATHER_BLOCKING) and then belongs to the map.
+// A file is read whole into a buffer that belongs to the map (so later changes of the file do
+// not reach it) and closed at once; from a descriptor one whole image is read (as by
+// TPL_GATHER_BLOCKING) and then belongs to the map. A descriptor that would block is waited for.
 // TPL_MODE_EXCESS_OK lets the buffer be longer than the image; TPL_MODE_FREE_BUFFER hands the
 // buffer to the map (freed with the free hook when the map is cleared or released). Without it
 // the buffer stays the caller's and must outlive every unpack from it. 0, or -1 after "not a
 // valid tpl file" or "format signature mismatch" (for a file prefixed with its name, or "array
-// lengths mismatch"; a file that cannot be opened or mapped reports "tpl_load failed for file").
+// lengths mismatch"; a file that cannot be opened or read reports "tpl_load failed for file").
 int tpl_load(tpl_map_node* root, int mode, ...);
 
 // Copies the loaded values into the mapped variables: index 0 everything outside arrays (result
@@ -119,7 +121,8 @@ typedef int (*tpl_gather_callback)(const void* image, size_t length, void* data)
 
 enum tpl_gather_mode : int {
   // int descriptor, void** image, size_t* length: reads one whole image from a blocking
-  // descriptor into a buffer from the malloc hook that becomes the caller's. 1 with an image,
+  // descriptor (a non-blocking one is waited for until the image is whole) into a buffer from
+  // the malloc hook that becomes the caller's. 1 with an image,
   // 0 at end of file (before or inside an image), -1 on a read error or input that is not an
   // image, -2 for an image longer than tpl_hooks.gather_limit.
   TPL_GATHER_BLOCKING = 1,

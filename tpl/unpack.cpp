@@ -29,7 +29,7 @@ void tpl_unpack_node(tpl_map_node* root, tpl_map_node* node, uint8_t* variable, 
       *position += 4;
       void* bytes = nullptr;
       if (length != 0 && tpl_blob_shared(node) && (flags & (TPL_MODE_FREE_BUFFER | TPL_MODE_FILE)) == 0) {
-        // The image is the caller's and outlives the unpack: lend its bytes. A file's view
+        // The image is the caller's and outlives the unpack: lend its bytes. A file's image
         // goes with the map.
         bytes = const_cast<uint8_t*>(*position);
         *position += length;

@@ -1,7 +1,9 @@
 // Images in files and through descriptors: round trips that must give the memory mode's bytes,
 // the refusal of files and streams that hold no usable image, and no descriptor or view left
 // behind on any path.
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include "image_builder.h"
 #include "records.h"
 #include "stream_files.h"
+#include "thread_sleep.h"
 #include "tpl_fixture.h"
 
 namespace {
@@ -86,7 +89,7 @@ template <typename Check>
   _exit(ok ? 0 : 1);
 }
 
-TEST_F(TplFile, FileRoundTripGivesTheMemoryImageAndKeepsTheViewUntilRelease) {
+TEST_F(TplFile, FileRoundTripGivesTheMemoryImageAndHoldsNeitherTheFileNorAView) {
   ScratchFolder folder;
   std::string path = folder.file("state.tpl");
   int descriptors = openDescriptorCount();
@@ -102,26 +105,72 @@ TEST_F(TplFile, FileRoundTripGivesTheMemoryImageAndKeepsTheViewUntilRelease) {
   EXPECT_EQ(openDescriptorCount(), descriptors);
   EXPECT_FALSE(isMapped(path));
 
+  // The loaded image is a block of the map's own; the file is closed at once.
   Sample read;
+  long blocks = liveBlocks;
   ASSERT_EQ(tpl_load(read.map, TPL_MODE_FILE, path.c_str()), 0);
   EXPECT_EQ(tpl_root(read.map)->flags & (TPL_STATE_LOADED | TPL_MODE_FILE), TPL_STATE_LOADED | TPL_MODE_FILE);
-  EXPECT_TRUE(isMapped(path));
-  EXPECT_EQ(openDescriptorCount(), descriptors + 1);
-  read.expectUnpacked();
-  // Loading another image lets go of the file.
-  ASSERT_EQ(loadCopy(read.map, memory), 0);
+  EXPECT_EQ(liveBlocks.load(), blocks + 1);
+  EXPECT_EQ(Image(tpl_root(read.map)->image.start, tpl_root(read.map)->image.start + tpl_root(read.map)->image.size),
+            memory);
   EXPECT_FALSE(isMapped(path));
   EXPECT_EQ(openDescriptorCount(), descriptors);
-  // So do packing and releasing.
+  read.expectUnpacked();
+  // Loading another image, packing and releasing each free the block (the fixture counts them).
+  ASSERT_EQ(loadCopy(read.map, memory), 0);
   ASSERT_EQ(tpl_load(read.map, TPL_MODE_FILE, path.c_str()), 0);
   tpl_pack(read.map, 0);
-  EXPECT_FALSE(isMapped(path));
+  EXPECT_EQ(tpl_root(read.map)->image.start, nullptr);
   ASSERT_EQ(tpl_load(read.map, TPL_MODE_FILE, path.c_str()), 0);
   tpl_free_map(read.map);
   read.map = nullptr;
-  EXPECT_FALSE(isMapped(path));
   EXPECT_EQ(openDescriptorCount(), descriptors);
   EXPECT_EQ(reports, "");
+}
+
+TEST_F(TplFile, ALoadedFileUnpacksWhatWasLoadedWhateverHappensToTheFileAfterwards) {
+  struct Case {
+    const char* name;
+    void (*change)(const std::string& path);
+  } cases[] = {
+      {"cut to nothing", [](const std::string& p) { ASSERT_EQ(truncate(p.c_str(), 0), 0); }},
+      {"cut to half", [](const std::string& p) { ASSERT_EQ(truncate(p.c_str(), readFile(p).size() / 2), 0); }},
+      {"overwritten in place",
+       [](const std::string& p) {
+         int descriptor = open(p.c_str(), O_WRONLY);
+         ASSERT_TRUE(writeAll(descriptor, Image(readFile(p).size(), 0xEE)));
+         close(descriptor);
+       }},
+      {"rewritten by a dump of a shorter image",
+       [](const std::string& p) {
+         int32_t value = 1;
+         tpl_map_node* map = tpl_map("i", &value);
+         tpl_pack(map, 0);
+         EXPECT_EQ(tpl_dump(map, TPL_MODE_FILE, p.c_str()), 0);
+         tpl_free_map(map);
+       }},
+      {"rewritten by a dump of a longer image",
+       [](const std::string& p) {
+         LargeMap large;
+         EXPECT_EQ(tpl_dump(large.map, TPL_MODE_FILE, p.c_str()), 0);
+       }},
+      {"removed", [](const std::string& p) { ASSERT_EQ(unlink(p.c_str()), 0); }},
+  };
+  ScratchFolder folder;
+  std::string path = folder.file("state.tpl");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      Sample written;
+      written.pack();
+      ASSERT_EQ(tpl_dump(written.map, TPL_MODE_FILE, path.c_str()), 0);
+    }
+    Sample read;
+    ASSERT_EQ(tpl_load(read.map, TPL_MODE_FILE, path.c_str()), 0);
+    c.change(path);
+    read.expectUnpacked();
+    EXPECT_EQ(reports, "");
+  }
 }
 
 TEST_F(TplFile, DumpingOverAnExistingFileReplacesItWhole) {
@@ -199,46 +248,62 @@ TEST_F(TplFile, FilesWithoutAUsableImageAreRefusedAndTheMapStaysUsable) {
   Image padded = valid;
   padded.resize(valid.size() + 10, 0);
   const char* text = "this is not an image\n";
+  enum Kind { kMissing, kFile, kFolder, kNamedPipe };
+  auto notRead = [](const std::string& p, int error) {
+    return "Failed to mmap " + p + ": " + errorText(error) + "\ntpl_load failed for file " + p + "\n";
+  };
   struct Case {
     const char* name;
-    bool create;
+    Kind kind;
     Image bytes;
-    int mode;
-    std::string (*expected)(const std::string& path);
+    bool failAllocation;
+    std::string expected;  // with @ for the path
   } cases[] = {
-      {"missing", false, {}, TPL_MODE_FILE,
-       [](const std::string& p) {
-         return "Couldn't open file " + p + ": " + errorText(ENOENT) + "\ntpl_load failed for file " + p + "\n";
-       }},
-      // An empty file has nothing to map.
-      {"empty", true, {}, TPL_MODE_FILE,
-       [](const std::string& p) {
-         return "Failed to mmap " + p + ": " + errorText(EINVAL) + "\ntpl_load failed for file " + p + "\n";
-       }},
-      {"truncated", true, truncated, TPL_MODE_FILE,
-       [](const std::string& p) { return p + ": not a valid tpl file\n"; }},
-      {"text", true, Image(text, text + strlen(text)), TPL_MODE_FILE,
-       [](const std::string& p) { return p + ": not a valid tpl file\n"; }},
-      {"padded", true, padded, TPL_MODE_FILE, [](const std::string& p) { return p + ": not a valid tpl file\n"; }},
-      {"other-format", true, imageOf("i#c", 2), TPL_MODE_FILE,
-       [](const std::string& p) { return p + ": format signature mismatch\n"; }},
-      {"other-lengths", true, imageOf("i#s", 3), TPL_MODE_FILE,
-       [](const std::string& p) { return p + ": array lengths mismatch\n"; }},
+      {"missing", kMissing, {}, false, "Couldn't open file @: " + errorText(ENOENT) + "\ntpl_load failed for file @\n"},
+      // An empty file, a pipe and a folder cannot be mapped; the copy refuses them alike.
+      {"empty", kFile, {}, false, notRead("@", EINVAL)},
+      {"pipe", kNamedPipe, {}, false, notRead("@", EINVAL)},
+      {"folder", kFolder, {}, false, notRead("@", ENODEV)},
+      {"no memory for the copy", kFile, valid, true, notRead("@", ENOMEM)},
+      {"truncated", kFile, truncated, false, "@: not a valid tpl file\n"},
+      {"text", kFile, Image(text, text + strlen(text)), false, "@: not a valid tpl file\n"},
+      {"padded", kFile, padded, false, "@: not a valid tpl file\n"},
+      {"other-format", kFile, imageOf("i#c", 2), false, "@: format signature mismatch\n"},
+      {"other-lengths", kFile, imageOf("i#s", 3), false, "@: array lengths mismatch\n"},
   };
+  // A named pipe opened for reading waits for a writer: the test holds one end itself.
+  std::vector<int> held;
+  for (const Case& c : cases) {
+    std::string path = folder.file(c.name);
+    if (c.kind == kFile) writeFile(path, c.bytes);
+    if (c.kind == kFolder) {
+      ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    }
+    if (c.kind == kNamedPipe) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+      held.push_back(open(path.c_str(), O_RDWR | O_CLOEXEC));
+    }
+  }
   Target target;
   int descriptors = openDescriptorCount();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string path = folder.file(c.name);
-    if (c.create) writeFile(path, c.bytes);
     reports.clear();
-    EXPECT_EQ(tpl_load(target.map, c.mode, path.c_str()), -1);
-    EXPECT_EQ(reports, c.expected(path));
+    if (c.failAllocation) tpl_hooks.malloc = [](size_t) -> void* { return nullptr; };
+    int result = tpl_load(target.map, TPL_MODE_FILE, path.c_str());
+    tpl_hooks.malloc = countingMalloc;
+    EXPECT_EQ(result, -1);
+    std::string expected = c.expected;
+    for (size_t at = 0; (at = expected.find('@', at)) != std::string::npos; at += path.size())
+      expected.replace(at, 1, path);
+    EXPECT_EQ(reports, expected);
     EXPECT_EQ(tpl_root(target.map)->flags, 0);
     EXPECT_EQ(tpl_root(target.map)->image.start, nullptr);
     EXPECT_EQ(openDescriptorCount(), descriptors);
     EXPECT_FALSE(isMapped(path));
   }
+  for (int descriptor : held) close(descriptor);
   // The spare bytes are accepted when asked for; the map was left usable by every refusal.
   std::string path = folder.file("padded");
   reports.clear();
@@ -350,6 +415,115 @@ TEST_F(TplFile, ALargeImageCrossesAPipeInManyReadsAndWrites) {
   tpl_free_map(map);
 }
 
+// The two kinds of stream a descriptor dump or load may meet, one end made non-blocking.
+struct Channel {
+  const char* name;
+  bool socket;
+};
+constexpr Channel kChannels[] = {{"pipe", false}, {"socket", true}};
+
+struct ChannelEnds {
+  int read = -1, write = -1;
+  ChannelEnds(const Channel& channel, bool nonBlockingWrite) {
+    int ends[2];
+    int made = channel.socket ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) : pipe2(ends, O_CLOEXEC);
+    if (made != 0) return;
+    read = ends[0], write = ends[1];
+    int nonBlocking = nonBlockingWrite ? write : read;
+    fcntl(nonBlocking, F_SETFL, fcntl(nonBlocking, F_GETFL) | O_NONBLOCK);
+  }
+  void closeWrite() {
+    if (write >= 0) close(write);
+    write = -1;
+  }
+  ~ChannelEnds() {
+    closeWrite();
+    if (read >= 0) close(read);
+  }
+  int pending() const {
+    int count = -1;
+    return ioctl(read, FIONREAD, &count) == 0 ? count : -1;
+  }
+};
+
+TEST_F(TplFile, ADumpToAFullNonBlockingDescriptorSleepsUntilThereIsRoomAndWritesTheSameBytes) {
+  // An image far larger than a pipe or a socket holds, so that the dump meets a full descriptor
+  // again and again.
+  std::vector<uint8_t> bytes(1 << 20);
+  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(k * 13 + k / 509);
+  tpl_blob blob = {bytes.data(), static_cast<uint32_t>(bytes.size())};
+  tpl_map_node* map = tpl_map("B", &blob);
+  tpl_pack(map, 0);
+  Image memory = dumpImage(map);
+  for (const Channel& channel : kChannels) {
+    SCOPED_TRACE(channel.name);
+    ChannelEnds ends(channel, true);
+    ASSERT_GE(ends.read, 0);
+    // Full before the dump starts: its first write finds no room.
+    Image filler(4096, 0x5A);
+    size_t filled = 0;
+    for (long count; (count = ::write(ends.write, filler.data(), filler.size())) > 0;) filled += count;
+    ASSERT_EQ(errno, EAGAIN);
+
+    std::atomic<int> writer{0};
+    int result = -2;
+    std::thread thread([&] {
+      writer = ThisThreadId();
+      result = tpl_dump(map, TPL_MODE_DESCRIPTOR, ends.write);
+    });
+    while (writer == 0) std::this_thread::yield();
+    EXPECT_TRUE(WaitUntilAsleep(writer, [] { return true; })) << "the dump never slept";
+    Image received(filled + memory.size());
+    size_t done = 0;
+    while (done < received.size()) {
+      long count = ::read(ends.read, received.data() + done, received.size() - done);
+      ASSERT_GT(count, 0);
+      done += static_cast<size_t>(count);
+    }
+    thread.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Image(received.begin(), received.begin() + filled), Image(filled, 0x5A));
+    EXPECT_TRUE(Image(received.begin() + filled, received.end()) == memory);
+    // Nothing after the image.
+    ends.closeWrite();
+    char after;
+    EXPECT_EQ(::read(ends.read, &after, 1), 0);
+  }
+  EXPECT_EQ(reports, "");
+  tpl_free_map(map);
+}
+
+TEST_F(TplFile, ALoadFromAnEmptyNonBlockingDescriptorSleepsUntilTheImageHasCome) {
+  Sample written;
+  written.pack();
+  Image memory = dumpImage(written.map);
+  for (const Channel& channel : kChannels) {
+    SCOPED_TRACE(channel.name);
+    ChannelEnds ends(channel, false);
+    ASSERT_GE(ends.read, 0);
+    Sample read;
+    std::atomic<int> loader{0};
+    int result = -2;
+    std::thread thread([&] {
+      loader = ThisThreadId();
+      result = tpl_load(read.map, TPL_MODE_DESCRIPTOR, ends.read);
+    });
+    while (loader == 0) std::this_thread::yield();
+    // The image comes in three pieces: half the prefix, the rest of it with a little data, the
+    // rest; the load sleeps before each once it has taken what came.
+    auto drained = [&] { return ends.pending() == 0; };
+    size_t cuts[] = {0, 5, 12, memory.size()};
+    for (size_t k = 0; k + 1 < std::size(cuts); ++k) {
+      EXPECT_TRUE(WaitUntilAsleep(loader, drained)) << "the load never slept before piece " << k;
+      ASSERT_TRUE(writeAll(ends.write, Image(memory.begin() + cuts[k], memory.begin() + cuts[k + 1])));
+    }
+    thread.join();
+    ASSERT_EQ(result, 0);
+    read.expectUnpacked();
+  }
+  EXPECT_EQ(reports, "");
+}
+
 TEST_F(TplFile, DescriptorDumpFailuresReportAndCutAFileBack) {
   int32_t value = 3;
   tpl_map_node* map = tpl_map("i", &value);
@@ -361,6 +535,12 @@ TEST_F(TplFile, DescriptorDumpFailuresReportAndCutAFileBack) {
   EXPECT_EQ(tpl_dump(map, TPL_MODE_DESCRIPTOR, full), -1);
   EXPECT_EQ(reports, "error writing to fd " + std::to_string(full) + ": " + errorText(ENOSPC) + "\n");
   close(full);
+  reports.clear();
+
+  // No descriptor at all: the write's own refusal, and nothing to cut back.
+  EXPECT_EQ(tpl_dump(map, TPL_MODE_DESCRIPTOR, -1), -1);
+  EXPECT_EQ(reports, "error writing to fd -1: " + errorText(EBADF) + "\n");
+  reports.clear();
 
   // A regular file open only for reading can be neither written nor cut.
   ScratchFolder folder;

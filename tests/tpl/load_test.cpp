@@ -18,7 +18,7 @@ using Image = std::vector<uint8_t>;
 int checkCode(tpl_map_node* map, const Image& image, bool excess = false) {
   uint8_t* copy = static_cast<uint8_t*>(malloc(image.empty() ? 1 : image.size()));
   if (!image.empty()) memcpy(copy, image.data(), image.size());
-  tpl_root(map)->image = {0, copy, image.size()};
+  tpl_root(map)->image = {copy, image.size()};
   int code = tpl_check_image(map, excess);
   tpl_root(map)->image = tpl_mapped_image{};
   tpl_root(map)->flags = 0;

@@ -24,7 +24,7 @@ struct ScratchFolder {
   ~ScratchFolder() {
     if (DIR* dir = opendir(path.c_str())) {
       while (dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.') unlink((path + "/" + entry->d_name).c_str());
+        if (entry->d_name[0] != '.') remove((path + "/" + entry->d_name).c_str());  // files and empty folders
       closedir(dir);
     }
     rmdir(path.c_str());
