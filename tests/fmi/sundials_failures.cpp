@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "failing_heap.h"
 #include "fmu_host.h"
 #include "fmustate.h"
@@ -234,8 +235,7 @@ TEST_P(SundialsFailuresBy, EachAllocationFailsInTurnAndTheCallRefusesCleanly) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, SundialsFailuresBy, ::testing::ValuesIn(sundialsCases),
-                         [](const ::testing::TestParamInfo<SundialsCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Calls, SundialsFailuresBy, ::testing::ValuesIn(sundialsCases), quenzel_test::CaseName{});
 
 // The blocks of the integrator's SUNDIALS objects are all on its record's list, and its release
 // gives every one back.
