@@ -1,6 +1,7 @@
 // FMU states of Quenzel.so beside a memcpy of the bytes each operation must move: taking a state
-// into an existing handle and restoring it (the values and the model block), writing its image
-// and reading an image back into a new state (the image). The host allocates with calloc.
+// into an existing handle and restoring it (the values and the written part of the model block),
+// writing its image and reading an image back into a new state (the image). The host allocates
+// with calloc.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
