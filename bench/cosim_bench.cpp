@@ -34,12 +34,12 @@ fmi2Component defaultScenario() {
 }
 
 // What a host keeps before every step: nothing, the unit's state (taken into the same handle,
-// as a host does that may have to repeat any step), or a plain copy of as many bytes as the
-// state's image, which is the share of taking a state that copying its data costs.
+// as a host does that may have to repeat any step), or a plain copy of the bytes a state moves,
+// which is the share of taking a state that copying its data costs (the rest is the restart).
 enum class Keep { nothing, state, bytes };
 
 void doSteps(benchmark::State& state, Keep keep) {
-  static char source[scenario::imageBytes], copy[scenario::imageBytes];
+  static char source[scenario::stateBytes], copy[scenario::stateBytes];
   for (auto _ : state) {
     state.PauseTiming();
     fmi2Component c = defaultScenario();
