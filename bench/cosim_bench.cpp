@@ -1,21 +1,19 @@
 // Co-Simulation of the default scenario (10 s in steps of 1 ms) through fmi2DoStep, beside a
 // bare CVODE loop over the same two filter equations with the same settings and the same ten
 // root functions; the same run with a state taken before every step, beside the run that takes
-// none; and fmi2GetReal of a value already computed, beside reading a double. The
-// ratios are printed after the runs.
+// none and beside its floor, the bare loop restarted every step with a copy of the bytes a state
+// moves; and fmi2GetReal of a value already computed, beside reading a double. The ratios are
+// printed after the runs.
 #include <benchmark/benchmark.h>
-#include <cvode/cvode.h>
-#include <nvector/nvector_serial.h>
-#include <sunlinsol/sunlinsol_dense.h>
-#include <sunmatrix/sunmatrix_dense.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "fmi2.h"
+#include "bare_cvode.h"
 #include "default_scenario.h"
+#include "fmi2.h"
 #include "ratio_main.h"
 
 namespace {
@@ -36,14 +34,12 @@ fmi2Component defaultScenario() {
 }
 
 // What a host keeps before every step: nothing, the unit's state (taken into the same handle,
-// as a host does that may have to repeat any step), or a plain copy of as many bytes as the
-// state's image, which is the share of taking a state that copying its data costs.
+// as a host does that may have to repeat any step), or a plain copy of the bytes a state moves,
+// which is the share of taking a state that copying its data costs (the rest is the restart).
 enum class Keep { nothing, state, bytes };
 
-constexpr size_t stateImageBytes = 882590;
-
 void doSteps(benchmark::State& state, Keep keep) {
-  static char source[stateImageBytes], copy[stateImageBytes];
+  static char source[scenario::stateBytes], copy[scenario::stateBytes];
   for (auto _ : state) {
     state.PauseTiming();
     fmi2Component c = defaultScenario();
@@ -88,97 +84,42 @@ BENCHMARK(QuenzelDoStepCopyingStateBytes)->Unit(benchmark::kMillisecond);
 
 // ---- The bare loop --------------------------------------------------------------------------
 
-// The model's equations for the default scenario, written out.
-struct BareModel {
-  double u = 1.0, k = 1.0, T = 1.0;
-  double uMax = 1.0, uMin = -1.0, startTime = 2.0, threshold = 1.0, alternative = 1500.0;
-  double eps = 1e-10;
-  bool rampOn = false;
-  bool above = false;  // greaterThreshold.y
-  double limited() const { return u > uMax ? uMax : u < uMin ? uMin : u; }
-  double ramp(double t) const { return rampOn ? t - startTime : 0.0; }
-  double output() const { return above ? u : alternative; }
-};
-
-extern "C" int bareRhs(double, N_Vector y, N_Vector ydot, void* data) {
-  auto* m = static_cast<BareModel*>(data);
-  const double* x = N_VGetArrayPointer(y);
-  double* dx = N_VGetArrayPointer(ydot);
-  dx[0] = (m->k * m->u - x[0]) / m->T;
-  dx[1] = (m->k * m->limited() - x[1]) / m->T;
-  return 0;
-}
-
-// Two crossing functions per relation, as the model reports them.
-extern "C" int bareRoots(double t, N_Vector, double* g, void* data) {
-  auto* m = static_cast<BareModel*>(data);
-  const double values[] = {m->u - m->uMax, m->u - m->uMin, m->u - m->uMax, m->u - m->uMin};
-  for (int r = 0; r < 4; ++r) {
-    g[2 * r] = values[r] - m->eps;
-    g[2 * r + 1] = values[r] + m->eps;
-  }
-  g[8] = g[9] = m->ramp(t) - m->threshold;
-  return 0;
-}
-
-void BareCvode(benchmark::State& state) {
+// CVODE alone over the same equations, with the same settings and root functions. Restarting
+// every step and copying the bytes a state moves, it is the floor of a run that takes a state
+// before every step: taking a Co-Simulation state restarts CVODE and copies the state's values.
+void bareSteps(benchmark::State& state, bool restartAndCopy) {
+  static char source[scenario::stateBytes], copy[scenario::stateBytes];
   for (auto _ : state) {
     state.PauseTiming();
-    BareModel model;
-    SUNContext context = nullptr;
-    SUNContext_Create(nullptr, &context);
-    N_Vector y = N_VNew_Serial(2, context);
-    N_VConst(1.0, y);
-    void* memory = CVodeCreate(CV_BDF, context);
-    CVodeInit(memory, bareRhs, 0.0, y);
-    CVodeSetUserData(memory, &model);
-    CVodeSStolerances(memory, tolerance, tolerance);
-    CVodeSetNonlinConvCoef(memory, 0.1);
-    CVodeRootInit(memory, 10, bareRoots);
-    SUNMatrix matrix = SUNDenseMatrix(2, 2, context);
-    SUNLinearSolver solver = SUNLinSol_Dense(y, matrix, context);
-    CVodeSetLinearSolver(memory, solver, matrix);
-    CVodeSetMaxNumSteps(memory, 100000);
-    CVodeSetMaxNonlinIters(memory, 3);
-    CVodeSetMaxErrTestFails(memory, 15);
+    bare::Loop loop;
+    if (bare::loopCreate(&loop, 1.0, tolerance)) {
+      fprintf(stderr, "CVODE set-up failed\n");
+      exit(1);
+    }
     state.ResumeTiming();
-
-    double t = 0.0;
-    double output = 0.0;
     for (int i = 1; i <= stepCount; ++i) {
-      double tout = i * stepSize;
-      for (;;) {
-        output = model.output();  // the outputs before each integration call, as the driver fetches them
-        int flag = CVode(memory, tout, y, &t, CV_NORMAL);
-        if (flag == CV_ROOT_RETURN) {
-          model.above = model.ramp(t) > model.threshold;
-          CVodeReInit(memory, t, y);
-          if (t < tout) continue;
-        } else if (flag < 0) {
-          fprintf(stderr, "CVode failed at t = %g\n", t);
-          exit(1);
-        }
-        break;
+      if (restartAndCopy) {
+        memcpy(copy, source, sizeof copy);
+        benchmark::DoNotOptimize(copy);
       }
-      // The time event of the ramp at a communication point.
-      if (!model.rampOn && t >= model.startTime - 1e-12) {
-        model.rampOn = true;
-        CVodeReInit(memory, t, y);
+      if (bare::loopStep(&loop, i * stepSize, restartAndCopy)) {
+        fprintf(stderr, "CVode failed at t = %g\n", loop.t);
+        exit(1);
       }
     }
-    benchmark::DoNotOptimize(output);
-
+    benchmark::DoNotOptimize(loop.output);
     state.PauseTiming();
-    CVodeFree(&memory);
-    SUNLinSolFree(solver);
-    SUNMatDestroy(matrix);
-    N_VDestroy(y);
-    SUNContext_Free(&context);
+    bare::loopFree(&loop);
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * stepCount);
 }
+
+void BareCvode(benchmark::State& state) { bareSteps(state, false); }
 BENCHMARK(BareCvode)->Unit(benchmark::kMillisecond);
+
+void BareCvodeRestartingAndCopyingStateBytes(benchmark::State& state) { bareSteps(state, true); }
+BENCHMARK(BareCvodeRestartingAndCopyingStateBytes)->Unit(benchmark::kMillisecond);
 
 // ---- One value read -------------------------------------------------------------------------
 
@@ -212,5 +153,6 @@ int main(int argc, char** argv) {
   return runWithRatios(argc, argv, {{"QuenzelDoStep", "BareCvode"},
                                      {"QuenzelDoStepTakingStates", "QuenzelDoStep"},
                                      {"QuenzelDoStepTakingStates", "QuenzelDoStepCopyingStateBytes"},
+                                     {"QuenzelDoStepTakingStates", "BareCvodeRestartingAndCopyingStateBytes"},
                                      {"QuenzelGetReal", "BareRead"}});
 }

@@ -1,24 +1,22 @@
 // FMU states of Quenzel.so beside a memcpy of the bytes each operation must move: taking a state
-// into an existing handle and restoring it (the values and the model block), writing its image
-// and reading an image back into a new state (the image). The host allocates with calloc.
+// into an existing handle and restoring it (the values and the written part of the model block),
+// writing its image and reading an image back into a new state (the image). The host allocates
+// with calloc.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "default_scenario.h"
 #include "fmi2.h"
 #include "ratio_main.h"
 
 namespace {
 
-constexpr const char* guid = "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}";
-// The model block and the values a state holds: ten arrays of 54 doubles with their spare
-// elements, the two solver blocks.
-constexpr size_t stateBytes = 881920 + 54 * 8 + 32 + 44;
-
-extern "C" void quietLogger(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String, fmi2String, ...) {}
-const fmi2CallbackFunctions callbacks = {quietLogger, calloc, free, nullptr, nullptr};
+using scenario::callbacks;
+using scenario::guid;
+using scenario::stateBytes;
 
 // A running instance of the given kind with limits that let it initialise, stepped a little when
 // it is a Co-Simulation one.
@@ -94,7 +92,7 @@ BENCHMARK_CAPTURE(getState, model_exchange, fmi2ModelExchange);
 BENCHMARK_CAPTURE(getState, co_simulation, fmi2CoSimulation);
 BENCHMARK_CAPTURE(setState, model_exchange, fmi2ModelExchange);
 BENCHMARK_CAPTURE(setState, co_simulation, fmi2CoSimulation);
-BENCHMARK_CAPTURE(copyOf, image_bytes, 882590);
+BENCHMARK_CAPTURE(copyOf, image_bytes, scenario::imageBytes);
 BENCHMARK(serializeState);
 BENCHMARK(deserializeState);
 

@@ -1,5 +1,6 @@
 #include "instantiate.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -244,11 +245,14 @@ fmi2Status fmiSetupExperiment(ModelInstance* instance, fmi2Boolean toleranceDefi
                               fmi2Real startTime, fmi2Boolean stopTimeDefined, fmi2Real stopTime) {
   if (!instance) return fmi2Warning;
   const char* name = fmiFunctionNames[fmiNameSetupExperiment];
-  // The tolerance is used whether or not it is declared defined; the stop time only when it is.
+  // The stop time and the tolerance are checked only when declared defined. A finite tolerance
+  // is used whether or not it is declared; an undeclared one that is not finite is what the host
+  // happened to have in the variable, and means the integrator's default, as one <= 0 does.
   if (!fmiFiniteArgument(instance, name, "startTime", startTime) ||
       (stopTimeDefined && !fmiFiniteArgument(instance, name, "stopTime", stopTime)) ||
-      !fmiFiniteArgument(instance, name, "tolerance", tolerance))
+      (toleranceDefined && !fmiFiniteArgument(instance, name, "tolerance", tolerance)))
     return fmi2Warning;
+  if (!std::isfinite(tolerance)) tolerance = 0.0;
   if (startTime != instance->time) integratorTimeMoved(instance);
   instance->startTime = startTime;
   instance->stopTimeDefined = stopTimeDefined;

@@ -23,6 +23,13 @@ constexpr double inlinePointAllowance = 1.5;
 
 bool inlineIntegration(const ModelInstance* instance) { return instance->solverInts[solverIntInlineIntegration] != 0; }
 
+// Whether the input derivatives make any input move (all of them 0 keep the inputs constant).
+bool inputsMove(const ModelInstance* instance) {
+  for (uint64_t i = 0; i < instance->nu; ++i)
+    if (instance->integrator->inputDerivatives[i] != 0.0) return true;
+  return false;
+}
+
 // Result generation's sample at a point of a step, written at once when the host has said it
 // will not restore a state before the step's start.
 void samplePoint(ModelInstance* instance, fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
@@ -174,11 +181,11 @@ fmi2Status fmiDoStep(ModelInstance* instance, double currentCommunicationPoint, 
     samplePoint(instance, noSetFMUStatePriorToCurrentPoint);
     // Input derivatives set by the host hold for one step; the inputs then stay where they are,
     // so CVODE's last step, computed on with the extrapolated inputs past tEnd, must not be
-    // continued.
+    // continued when they moved.
     CoSimIntegrator* integrator = instance->integrator;
     if (integrator && integrator->inputDerivativesValid) {
       integrator->inputDerivativesValid = 0;
-      integrator->restartPending = 1;
+      if (inputsMove(instance)) integrator->restartPending = 1;
     }
   }
   fmiLog(instance, fmi2OK, "%s", name);
@@ -245,7 +252,9 @@ fmi2Status fmiSetRealInputDerivatives(ModelInstance* instance, const fmi2ValueRe
   for (uint64_t i = 0; i < instance->nu; ++i) integrator->inputBase[i] = instance->inputs[i];
   integrator->inputBaseTime = instance->time;
   integrator->inputDerivativesValid = 1;
-  integrator->restartPending = 1;
+  // CVODE's history past the instance time was computed for constant inputs: it must not be
+  // continued when they now move.
+  if (inputsMove(instance)) integrator->restartPending = 1;
   fmiLog(instance, fmi2OK, "%s", name);
   return fmi2OK;
 }

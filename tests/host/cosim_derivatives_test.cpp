@@ -16,9 +16,10 @@ constexpr fmi2Integer firstOrder = 1;
 class CoSimDerivatives : public UnitTest {
  protected:
   // Limits far away, so that no relation crosses while u moves; the ramp starts late. Both
-  // filters start at 1 with u = 1.
-  fmi2Component running(double startTime = 0.0, double outputSelector = 3.0) {
+  // filters start at filterStart (1: at rest) with u = 1.
+  fmi2Component running(double startTime = 0.0, double outputSelector = 3.0, double filterStart = 1.0) {
     fmi2Component c = instantiate(fmi2CoSimulation);
+    EXPECT_EQ(set(c, model::filterYStart, filterStart), fmi2OK);
     EXPECT_EQ(set(c, model::limiterUMin, -10.0), fmi2OK);
     EXPECT_EQ(set(c, model::limiter1UMin, -10.0), fmi2OK);
     EXPECT_EQ(set(c, limiterUMax, 10.0), fmi2OK);
@@ -52,6 +53,62 @@ TEST_F(CoSimDerivatives, InputDerivativesExtrapolateOverOneStep) {
   ASSERT_EQ(unit.fmi2DoStep(c, 0.5, 0.5, fmi2True), fmi2OK);
   EXPECT_DOUBLE_EQ(get(c, model::u), 2.0);
   EXPECT_NEAR(get(c, model::filterY), 2.0 - (2.0 - x) * std::exp(-0.5), 1e-6);
+}
+
+// CVODE integrates past the end of a step and interpolates back, so when the step ends its history
+// already reaches beyond the instance time, computed for the inputs it had. Input derivatives
+// change the inputs' course there: CVODE must not go on with that history, neither when they are
+// given (its history was made for constant inputs) nor in the step after the one that used them
+// (its history was made for the extrapolated inputs, which now stay at their value at the
+// step's end). With the filter at rest first, CVODE's steps are long, so a history continued
+// across either change is far off. Each step is held against x' = u - x solved exactly, with
+// u = 1 + du (t - 1) over [1, 1.5] and constant after.
+struct CourseChange {
+  const char* name;
+  double slope;
+};
+
+void PrintTo(const CourseChange& c, std::ostream* os) { *os << c.name; }
+
+class InputCourse : public CoSimDerivatives, public ::testing::WithParamInterface<CourseChange> {};
+
+TEST_P(InputCourse, ChangesWhereTheDerivativesAreGivenAndWhereTheyEnd) {
+  const double du = GetParam().slope;
+  fmi2Component c = running();
+  ASSERT_EQ(unit.fmi2DoStep(c, 0.0, 1.0, fmi2True), fmi2OK);
+  EXPECT_NEAR(get(c, model::filterY), 1.0, 1e-9);
+  ASSERT_EQ(setInputSlope(c, du), fmi2OK);
+  ASSERT_EQ(unit.fmi2DoStep(c, 1.0, 0.5, fmi2True), fmi2OK);
+  // x = 1 + du (s - 1 + e^-s) with s = t - 1.
+  const double x = 1.0 + du * (0.5 - 1.0 + std::exp(-0.5));
+  EXPECT_NEAR(get(c, model::filterY), x, 1e-6);
+  const double u = 1.0 + du * 0.5;
+  EXPECT_DOUBLE_EQ(get(c, model::u), u);
+  for (double t = 1.5; t < 2.9; t += 0.5) {
+    ASSERT_EQ(unit.fmi2DoStep(c, t, 0.5, fmi2True), fmi2OK);
+    EXPECT_NEAR(get(c, model::filterY), u + (x - u) * std::exp(-(t + 0.5 - 1.5)), 1e-6) << t + 0.5;
+  }
+  EXPECT_DOUBLE_EQ(get(c, model::u), u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slopes, InputCourse,
+                         ::testing::Values(CourseChange{"Rising", 2.0}, CourseChange{"Falling", -1.0},
+                                           CourseChange{"Zero", 0.0}),
+                         [](const auto& info) { return info.param.name; });
+
+// Derivatives that move no input change no course, so CVODE goes on with its history: with the
+// filter moving (from 0 towards u = 1), a run given zero derivatives before every step is the
+// run given none, bit for bit.
+TEST_F(CoSimDerivatives, ZeroDerivativesLeaveTheRunAsItIs) {
+  fmi2Component given = running(0.0, 3.0, 0.0);
+  fmi2Component plain = running(0.0, 3.0, 0.0);
+  for (double t = 0.0; t < 1.9; t += 0.25) {
+    ASSERT_EQ(setInputSlope(given, 0.0), fmi2OK);
+    ASSERT_EQ(unit.fmi2DoStep(given, t, 0.25, fmi2True), fmi2OK);
+    ASSERT_EQ(unit.fmi2DoStep(plain, t, 0.25, fmi2True), fmi2OK);
+    EXPECT_EQ(get(given, model::filterY), get(plain, model::filterY)) << t + 0.25;
+  }
+  EXPECT_NEAR(get(plain, model::filterY), 1.0 - std::exp(-2.0), 1e-6);
 }
 
 // The host setting the input itself makes the new value the base of the extrapolation.

@@ -249,8 +249,10 @@ INSTANTIATE_TEST_SUITE_P(Points, RepeatedSteps,
                                            RepeatCase{"AfterAStepOverTheStateEvent", 3.25, NAN, 2.0, 0.8125}),
                          quenzel_test::CaseName{});
 
-// A state refreshed in place before every step (as a host that may repeat any step does) costs
-// the run nothing in accuracy: it follows the solution as closely as an untouched run.
+// A state refreshed in place before every step (as a host that may repeat any step does) keeps
+// the run on its solution at a tight tolerance and steps of 0.1. Each state restarts CVODE, so
+// at looser tolerances and shorter steps such a run is less accurate than one without states, as
+// bare CVODE restarted every step is (the scenario tests hold the two side by side).
 TEST_F(HostSequences, AStateTakenBeforeEveryStepKeepsTheRunOnItsSolution) {
   REQUIRE_EXPORTED(fmi2DoStep);
   fmi2Component c = running();
@@ -305,8 +307,8 @@ INSTANTIATE_TEST_SUITE_P(Moves, TimeMoves,
                                            MoveCase{"SetupExperimentBackward", true, 0.0}),
                          quenzel_test::CaseName{});
 
-// Non-finite times and tolerances are refused naming the argument, and change nothing: the
-// instance steps on from where it was.
+// Non-finite times, and tolerances declared defined, are refused naming the argument, and change
+// nothing: the instance steps on from where it was.
 struct BadTime {
   const char* name;
   bool throughSetupExperiment;
@@ -314,6 +316,7 @@ struct BadTime {
   fmi2Boolean stopDefined;
   double stop;
   const char* message;
+  fmi2Boolean toleranceDefined = fmi2False;
 };
 
 void PrintTo(const BadTime& c, std::ostream* os) { *os << c.name; }
@@ -330,7 +333,7 @@ TEST_P(NonFiniteTimes, AreRefusedAndChangeNothing) {
     ASSERT_EQ(unit.fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2True, 2.0), fmi2OK);
     host.clear();
     fmi2Status status = b.throughSetupExperiment
-                            ? unit.fmi2SetupExperiment(c, fmi2False, b.tolerance, b.start, b.stopDefined, b.stop)
+                            ? unit.fmi2SetupExperiment(c, b.toleranceDefined, b.tolerance, b.start, b.stopDefined, b.stop)
                             : unit.fmi2SetTime(c, b.start);
     EXPECT_EQ(status, fmi2Warning);
     EXPECT_EQ(host.texts(), std::vector<std::string>{b.message});
@@ -356,11 +359,75 @@ INSTANTIATE_TEST_SUITE_P(
         BadTime{"InfiniteStop", true, tolerance, 0.0, fmi2True, INFINITY,
                 "fmi2SetupExperiment: stopTime = inf is not a finite number"},
         BadTime{"NaNTolerance", true, NAN, 0.0, fmi2False, 0.0,
-                "fmi2SetupExperiment: tolerance = nan is not a finite number"},
+                "fmi2SetupExperiment: tolerance = nan is not a finite number", fmi2True},
+        BadTime{"InfiniteTolerance", true, INFINITY, 0.0, fmi2False, 0.0,
+                "fmi2SetupExperiment: tolerance = inf is not a finite number", fmi2True},
         BadTime{"NaNSetTime", false, tolerance, NAN, fmi2False, 0.0, "fmi2SetTime: time = nan is not a finite number"},
         BadTime{"InfiniteSetTime", false, tolerance, INFINITY, fmi2False, 0.0,
                 "fmi2SetTime: time = inf is not a finite number"}),
     quenzel_test::CaseName{});
+
+// A tolerance that is not declared defined and is not finite is whatever the host had in the
+// variable: it means the integrator's default, as a tolerance <= 0 does, and the call goes on
+// with the start time set, in both kinds. A Co-Simulation run then steps exactly as one given
+// the tolerance 0.
+struct UndeclaredTolerance {
+  const char* name;
+  double tolerance;
+};
+
+void PrintTo(const UndeclaredTolerance& c, std::ostream* os) { *os << c.name; }
+
+class UndeclaredTolerances : public HostSequences, public ::testing::WithParamInterface<UndeclaredTolerance> {
+ protected:
+  // An instance set up with the given undeclared tolerance and start time 1.5, initialised; the
+  // texts of the set-up call in *texts.
+  fmi2Component setUp(fmi2Type type, const char* name, double tolerance, std::vector<std::string>* texts) {
+    fmi2Component c = instantiate(type, name, fmi2True);
+    consistentLimits(c);
+    EXPECT_EQ(set(c, model::filterYStart, 0.0), fmi2OK);
+    EXPECT_EQ(set(c, model::u, 3.0), fmi2OK);
+    host.clear();
+    EXPECT_EQ(unit.fmi2SetupExperiment(c, fmi2False, tolerance, 1.5, fmi2False, 0.0), fmi2OK);
+    *texts = host.texts();
+    EXPECT_EQ(unit.fmi2EnterInitializationMode(c), fmi2OK);
+    EXPECT_EQ(unit.fmi2ExitInitializationMode(c), fmi2OK);
+    // The ramp from 0 shows the time the instance starts at.
+    EXPECT_EQ(get(c, model::timeSourceY), 1.5);
+    if (type == fmi2CoSimulation) {
+      EXPECT_EQ(lastTime(c), 1.5);
+    }
+    return c;
+  }
+};
+
+TEST_P(UndeclaredTolerances, MeanTheDefaultAndTheCallGoesOn) {
+  REQUIRE_EXPORTED(fmi2DoStep);
+  for (fmi2Type type : {fmi2CoSimulation, fmi2ModelExchange}) {
+    SCOPED_TRACE(kindName(type));
+    std::vector<std::string> texts;
+    fmi2Component c = setUp(type, "inst", GetParam().tolerance, &texts);
+    EXPECT_EQ(texts, std::vector<std::string>{"fmi2SetupExperiment: startTime is set to 1.5"});
+    if (type == fmi2CoSimulation) {
+      fmi2Component reference = setUp(type, "reference", 0.0, &texts);
+      for (double t = 1.5; t < 2.5; t += 0.25) {
+        ASSERT_EQ(unit.fmi2DoStep(c, t, 0.25, fmi2True), fmi2OK) << t;
+        ASSERT_EQ(unit.fmi2DoStep(reference, t, 0.25, fmi2True), fmi2OK) << t;
+        EXPECT_EQ(get(c, model::filterY), get(reference, model::filterY)) << t;
+      }
+      // At the default tolerance 1e-5, near the solution from 0 at 1.5.
+      EXPECT_NEAR(get(c, model::filterY), filterSolution(3.0, 0.0, 1.5, 2.5), 1e-4);
+      release(reference);
+    }
+    EXPECT_TRUE(textsAt(fmi2Error).empty());
+    release(c);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, UndeclaredTolerances,
+                         ::testing::Values(UndeclaredTolerance{"NaN", NAN}, UndeclaredTolerance{"Infinite", INFINITY},
+                                           UndeclaredTolerance{"MinusInfinite", -INFINITY}),
+                         [](const auto& info) { return info.param.name; });
 
 // A stop time that is not declared defined is not looked at, whatever its value.
 TEST_F(HostSequences, AnUndefinedStopTimeIsNotChecked) {
