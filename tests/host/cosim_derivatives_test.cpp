@@ -94,7 +94,7 @@ TEST_P(InputCourse, ChangesWhereTheDerivativesAreGivenAndWhereTheyEnd) {
 INSTANTIATE_TEST_SUITE_P(Slopes, InputCourse,
                          ::testing::Values(CourseChange{"Rising", 2.0}, CourseChange{"Falling", -1.0},
                                            CourseChange{"Zero", 0.0}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // Derivatives that move no input change no course, so CVODE goes on with its history: with the
 // filter moving (from 0 towards u = 1), a run given zero derivatives before every step is the

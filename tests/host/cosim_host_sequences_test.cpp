@@ -427,7 +427,7 @@ TEST_P(UndeclaredTolerances, MeanTheDefaultAndTheCallGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Values, UndeclaredTolerances,
                          ::testing::Values(UndeclaredTolerance{"NaN", NAN}, UndeclaredTolerance{"Infinite", INFINITY},
                                            UndeclaredTolerance{"MinusInfinite", -INFINITY}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // A stop time that is not declared defined is not looked at, whatever its value.
 TEST_F(HostSequences, AnUndefinedStopTimeIsNotChecked) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bare_cvode.h"
+#include "case_names.h"
 #include "unit_fixture.h"
 
 namespace {
@@ -98,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, StateEveryStep,
                                            EveryStepCase{"WithoutStatesSteps1ms", 0.001, false},
                                            EveryStepCase{"StateEvery10ms", 0.01, true},
                                            EveryStepCase{"StateEvery1ms", 0.001, true}),
-                         [](const auto& info) { return info.param.name; });
+                         quenzel_test::CaseName{});
 
 // Filters starting from 0 with u = 2: filter.y = 2 (1 - e^-t); limiter1 clips u to 1, so
 // limitedFilter.y = 1 - e^-t. The limiter relations never cross, the ramp's events come and
