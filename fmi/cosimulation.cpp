@@ -34,7 +34,7 @@ fmi2Status fmiInitializeCS(ModelInstance* instance, double tolerance, double sta
   instance->stopTimeDefined = stopTimeDefined;
   if (instance->solverInts[solverIntInlineIntegration] != 0) return fmi2OK;
   // The tolerance is used whether or not the host declared it defined.
-  if (integratorSetup(instance, tolerance) != 0) return fmi2Fatal;
+  if (integratorSetup(instance, tolerance, fmi2Fatal) != 0) return fmi2Fatal;
   return fmi2OK;
 }
 
