@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "disarmed_callbacks.h"
 #include "failing_heap.h"
 #include "fmu_host.h"
 #include "fmustate.h"
@@ -29,27 +30,6 @@
 
 namespace {
 
-// The host's callbacks, run with the C heap disarmed: a failure the test injects is the unit's.
-HostCallbacks* recording = nullptr;
-
-extern "C" void disarmedLogger(fmi2ComponentEnvironment, fmi2String instanceName, fmi2Status status,
-                               fmi2String category, fmi2String message, ...) {
-  heap::Suspended suspended;
-  char text[16384];
-  va_list args;
-  va_start(args, message);
-  vsnprintf(text, sizeof text, message, args);
-  va_end(args);
-  recording->log.push_back(LogRecord{status, category, instanceName, text});
-}
-extern "C" void* disarmedAllocate(size_t count, size_t size) {
-  heap::Suspended suspended;
-  return recording->functions()->allocateMemory(count, size);
-}
-extern "C" void disarmedFree(void* block) {
-  heap::Suspended suspended;
-  recording->functions()->freeMemory(block);
-}
 
 // The SUNDIALS objects a record holds, each of them cleared after a failed call.
 bool holdsNoSundialsObject(const CoSimIntegrator* r) {
@@ -76,10 +56,10 @@ class SundialsFailures : public ::testing::Test {
     EnsureRuntimeAttached();
     resetHostAllocator();
     heap::reset();
-    recording = &host;
+    disarmedRecording = &host;
   }
 
-  void TearDown() override { recording = nullptr; }
+  void TearDown() override { disarmedRecording = nullptr; }
 
   // A Co-Simulation instance just after initialisation, its input moving the filters.
   void start() {

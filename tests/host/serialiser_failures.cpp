@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "disarmed_callbacks.h"
 #include "failing_heap.h"
 #include "state_fixture.h"
 #include "stderr_capture.h"
@@ -23,27 +24,6 @@ namespace {
 
 using namespace stateImage;
 
-// The host's callbacks, run with the C heap disarmed: a failure the test injects is the unit's.
-HostCallbacks* recording = nullptr;
-
-extern "C" void disarmedLogger(fmi2ComponentEnvironment, fmi2String instanceName, fmi2Status status,
-                               fmi2String category, fmi2String message, ...) {
-  heap::Suspended suspended;
-  char text[16384];
-  va_list args;
-  va_start(args, message);
-  vsnprintf(text, sizeof text, message, args);
-  va_end(args);
-  recording->log.push_back(LogRecord{status, category, instanceName, text});
-}
-extern "C" void* disarmedAllocate(size_t count, size_t size) {
-  heap::Suspended suspended;
-  return recording->functions()->allocateMemory(count, size);
-}
-extern "C" void disarmedFree(void* block) {
-  heap::Suspended suspended;
-  recording->functions()->freeMemory(block);
-}
 
 enum Heap { hostHeap, cHeap };
 
@@ -93,7 +73,7 @@ class SerialiserAllocationFailure : public StateTest,
  protected:
   void SetUp() override {
     StateTest::SetUp();
-    recording = &host;
+    disarmedRecording = &host;
   }
 
   fmi2Component running() {
