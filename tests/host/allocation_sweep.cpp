@@ -30,9 +30,11 @@
 namespace {
 
 // SUNDIALS' own C-heap allocations (inside CVODE, its vectors, matrices and context) are checked
-// by the Co-Simulation C-heap sweep only while this is on. It is off while SUNDIALS is not yet
-// made safe against a failed allocation: until then some of those points crash inside SUNDIALS
-// or let it write to the standard error stream. The Model Exchange run never reaches SUNDIALS.
+// by the Co-Simulation C-heap sweep only while this is on. The unit's SUNDIALS runs on its
+// tracked C heap, which makes every one of them safe to fail; a unit built on SUNDIALS that is
+// not (which crashes inside N_VClone, SUNMatClone or SUNContext_Create, or lets CVODE write to
+// the standard error stream) is swept with this off, the other three sweeps still running. The
+// Model Exchange run never reaches SUNDIALS.
 constexpr bool kSundialsAllocationsChecked = true;
 
 enum Heap { hostHeap, cHeap };
