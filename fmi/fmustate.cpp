@@ -145,9 +145,10 @@ fmi2Status allocateState(ModelInstance** out, ModelInstance* instance, bool fill
     }
   }
   if (!complete) {
+    // The instance goes on as it was: only the state could not be had.
     fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "memory allocation failed");
     if (state) releaseState(functions, state);
-    return fmiErrorExit(instance);
+    return fmi2Error;
   }
   *out = state;
   return fmi2OK;
@@ -171,11 +172,20 @@ fmi2Status fmiGetFMUstate(ModelInstance* instance, ModelInstance** handle) {
     fmiPrintMessage(instance, instance->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", fn);
     return fmi2Warning;
   }
-  if (!*handle) {
-    fmi2Status allocated = fmiAllocateFMUstate(handle, instance);
-    if (allocated != fmi2OK) return allocated;
-  }
+  // Everything that can fail comes before the state is written: a refused get hands back no new
+  // state and leaves an existing one as it was, and the instance goes on as it was.
   ModelInstance* state = *handle;
+  bool made = false;
+  if (!state) {
+    if (fmiAllocateFMUstate(&state, instance) != fmi2OK) return fmi2Error;
+    made = true;
+  }
+  const bool integrated = usesIntegrator(instance);
+  if (integrated && integratorPrepareSave(instance, state)) {
+    fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "%s failed", fn);
+    if (made) fmiReleaseFMUstate(instance, &state);
+    return fmi2Error;
+  }
   fmiCopyStateValues(state, instance);
   copyStrings(state, instance);
   fmiCopyStateScalars(state, instance);
@@ -183,13 +193,18 @@ fmi2Status fmiGetFMUstate(ModelInstance* instance, ModelInstance** handle) {
     fmiCopyModelDataBlock(state->modelData, instance->modelData, state->modelData, state->solverReals,
                           state->solverInts);
   state->modelDataBlob = instance->modelDataBlob;
-  if (usesIntegrator(instance)) {
+  if (integrated) {
+    // Only a refused restart of CVODE is left to fail here; a state it left unfinished is not
+    // handed back.
     if (integratorSaveState(instance, state) != fmi2OK) {
       fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "%s failed", fn);
-      return fmiErrorExit(instance);
+      if (made) fmiReleaseFMUstate(instance, &state);
+      return fmi2Error;
     }
+    *handle = state;
     return fmi2OK;
   }
+  *handle = state;
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", fn);
   return fmi2OK;
 }
@@ -201,6 +216,14 @@ fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state) {
     fmiPrintMessage(instance, instance->instanceName, fmi2Warning, "", "%s: FMUstate == NULL", fn);
     return fmi2Warning;
   }
+  // Everything that can fail (an integrator set up afresh, the room for the integrator's data)
+  // comes before anything of the instance is overwritten: a refused restore leaves it as it was.
+  const bool integrated = usesIntegrator(instance);
+  bool fresh = false;
+  if (integrated && integratorPrepareRestore(state, instance, &fresh)) {
+    fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "%s failed", fn);
+    return fmi2Error;
+  }
   fmiCopyStateValues(instance, state);
   copyStrings(instance, state);
   if (state->time > instance->time)
@@ -210,9 +233,15 @@ fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state) {
   if (state->modelData && instance->modelData)
     fmiCopyModelDataBlock(instance->modelData, state->modelData, instance->modelData, instance->solverReals,
                           instance->solverInts);
-  // Restores the integrator's data, or sets one up at the restored time and states when the
-  // instance has none (terminated, never initialised), and restarts CVODE.
-  if (usesIntegrator(instance)) return integratorRestoreState(state, instance);
+  // Restores the integrator's data, or completes the one set up at the restored time and states
+  // when the instance had none (terminated, never initialised), and restarts CVODE.
+  if (integrated) {
+    if (integratorFinishRestore(state, instance, fresh) != fmi2OK) {
+      fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "%s failed", fn);
+      return fmi2Error;
+    }
+    return fmi2OK;
+  }
   fmiPrintMessage(instance, instance->instanceName, fmi2OK, "", "%s", fn);
   return fmi2OK;
 }

@@ -19,16 +19,19 @@ constexpr size_t stringBufferSize = 501;
 
 // A new state for the instance: its counts and callbacks, zero values, empty strings and a
 // ModelData filled from the model's template. On failure "memory allocation failed" is logged,
-// everything made is released, *out is null and the instance takes the error exit (fmi2Error).
+// everything made is released, *out is null and the result is fmi2Error; the instance goes on.
 fmi2Status fmiAllocateFMUstate(ModelInstance** out, ModelInstance* instance);
 
 // Copies the instance into *state, allocating the state when *state is null and overwriting it
-// in place otherwise. A Co-Simulation instance also saves its integrator data.
+// in place otherwise. A Co-Simulation instance also saves its integrator data. A get that fails
+// (fmi2Error) leaves *state as it was, and the state it referred to as well.
 fmi2Status fmiGetFMUstate(ModelInstance* instance, ModelInstance** state);
 
 // Copies the state back into the instance (its mode included); the instance keeps its own
 // callbacks, solver-block addresses, ModelData pointers and blob record. A Co-Simulation
 // instance restarts its integrator at the restored time and states. The state is unchanged.
+// Everything that can fail is done before the instance is written: a restore refused for want
+// of memory (fmi2Error) leaves the instance as it was.
 fmi2Status fmiSetFMUstate(ModelInstance* instance, ModelInstance* state);
 
 // Releases *state through the instance's freeMemory and nulls the handle; a null pointer or
@@ -40,19 +43,21 @@ void fmiReleaseFMUstate(ModelInstance* instance, ModelInstance** state);
 
 // Maps the record's data with fmuStateFormat; blob := {the record's ModelData, its size}.
 // The last item is the record's modelDataBlob pointer. Null after "createTplMap: tpl_map
-// returned NULL" (fmi2Warning, on the instance's logger).
+// returned NULL" (fmi2Error, on the instance's logger).
 tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* record, tpl_blob* blob);
 
 // The three image calls run the serialiser under a call record (serialiser_call.h): its own
 // messages reach the instance's logger at fmi2Warning, and when it runs out of memory the call
-// refuses with fmi2Warning after "out of memory", as for the step it was in.
+// refuses after "out of memory", as for the step it was in. A refused argument (a null pointer)
+// is fmi2Warning; a call that could not do what was asked is fmi2Error after the failed step's
+// message, and hands back nothing: no size, nothing written into the host's buffer, no state.
 // The exact byte count of the state's image.
 fmi2Status fmiSerializedFMUstateSize(ModelInstance* instance, ModelInstance* state, size_t* size);
 // Writes the state's image into the first bytes of buffer; nothing when it does not fit.
 fmi2Status fmiSerializeFMUstate(ModelInstance* instance, ModelInstance* state, fmi2Byte buffer[], size_t size);
 // A new state in *state from an image of exactly `size` bytes. An image that fails to load or
-// whose contents are not those of a state of this instance leaves *state a fresh, clean state
-// (as allocated) and gives fmi2Warning.
+// whose contents are not those of a state of this instance gives fmi2Error and leaves *state as
+// the host had it: no state is made.
 fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer[], size_t size,
                                   ModelInstance** state);
 

@@ -26,8 +26,14 @@ constexpr size_t imageOverhead = 1024;
 
 static_assert(sizeof(tpl_blob*) == sizeof(uint64_t), "the image's last word is the blob record's place");
 
+// A refused argument: the call did nothing.
 void warn(ModelInstance* instance, const char* name, const char* what) {
   fmiPrintMessage(instance, instance->instanceName, fmi2Warning, "", "%s: %s", name, what);
+}
+
+// A call that could not do what was asked: it hands back no size, image or state.
+void fail(ModelInstance* instance, const char* name, const char* what) {
+  fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "%s: %s", name, what);
 }
 
 int count(uint64_t n) { return static_cast<int>(n + 1); }
@@ -84,11 +90,11 @@ enum SerialiserStep : int { stepMap, stepPack, stepDump, stepLoad, stepUnpack };
 
 void refuseStep(ModelInstance* instance, const char* name, int step) {
   switch (step) {
-    case stepMap: warn(instance, "createTplMap", "tpl_map returned NULL"); return;
-    case stepPack: warn(instance, name, "tpl_pack failed"); return;
-    case stepDump: warn(instance, name, "tpl_dump failed"); return;
-    case stepLoad: warn(instance, name, "tpl_load failed"); return;
-    default: warn(instance, name, "tpl_unpack failed"); return;
+    case stepMap: fail(instance, "createTplMap", "tpl_map returned NULL"); return;
+    case stepPack: fail(instance, name, "tpl_pack failed"); return;
+    case stepDump: fail(instance, name, "tpl_dump failed"); return;
+    case stepLoad: fail(instance, name, "tpl_load failed"); return;
+    default: fail(instance, name, "tpl_unpack failed"); return;
   }
 }
 
@@ -106,7 +112,7 @@ fmi2Status serialiserCall(ModelInstance* instance, const char* name, Body&& body
   } else {
     onFatal();
     refuseStep(instance, name, step);
-    status = fmi2Warning;
+    status = fmi2Error;
   }
   fmiSerialiserLeave(&call);
   return status;
@@ -117,24 +123,24 @@ template <typename Dump>
 fmi2Status packAndDumpArmed(ModelInstance* instance, ModelInstance* state, tpl_blob* blob, const char* name,
                             Dump& dump, volatile int* step) {
   tpl_map_node* map = createTplMap(instance, state, blob);
-  if (!map) return fmi2Warning;
+  if (!map) return fmi2Error;
   fmi2Status status = fmi2OK;
   *step = stepPack;
   if (tpl_pack(map, 0) != 0) {
     refuseStep(instance, name, *step);
-    status = fmi2Warning;
+    status = fmi2Error;
   } else {
     *step = stepDump;
     if (!dump(map)) {
       refuseStep(instance, name, *step);
-      status = fmi2Warning;
+      status = fmi2Error;
     }
   }
   tpl_free_map(map);
   return status;
 }
 
-// Packs the state and hands the map to `dump`; fmi2Warning after the failure's message. The
+// Packs the state and hands the map to `dump`; fmi2Error after the failure's message. The
 // model block is read where it lies until the dump ends, so its pointers stay hidden till then.
 template <typename Dump>
 fmi2Status packAndDump(ModelInstance* instance, ModelInstance* state, const char* name, Dump&& dump) {
@@ -301,17 +307,17 @@ void adoptScratch(ModelInstance* state, const Scratch& s) {
 fmi2Status readImageArmed(ModelInstance* instance, Scratch* s, ModelInstance* state, const fmi2Byte buffer[],
                           size_t size, volatile int* step) {
   tpl_map_node* map = createTplMap(instance, &s->record, &s->blob);
-  if (!map) return fmi2Warning;
+  if (!map) return fmi2Error;
   fmi2Status status = fmi2OK;
   *step = stepLoad;
   if (tpl_load(map, TPL_MODE_MEMORY, buffer, size) != 0) {
     refuseStep(instance, deserializeName, *step);
-    status = fmi2Warning;
+    status = fmi2Error;
   } else {
     *step = stepUnpack;
     if (tpl_unpack(map, 0) < 0 || !plausibleContents(instance, *s)) {
       refuseStep(instance, deserializeName, *step);
-      status = fmi2Warning;
+      status = fmi2Error;
     } else {
       adoptScratch(state, *s);
     }
@@ -322,12 +328,12 @@ fmi2Status readImageArmed(ModelInstance* instance, Scratch* s, ModelInstance* st
 }
 
 // Reads the image into the state. Nothing reaches the state unless every step succeeds and the
-// contents are plausible. fmi2OK, or fmi2Warning after the failure's message.
+// contents are plausible. fmi2OK, or fmi2Error after the failure's message.
 fmi2Status readImage(ModelInstance* instance, Scratch* s, ModelInstance* state, const fmi2Byte buffer[],
                      size_t size) {
   if (size > largestImage(instance)) {
-    warn(instance, deserializeName, "tpl_load failed");
-    return fmi2Warning;
+    fail(instance, deserializeName, "tpl_load failed");
+    return fmi2Error;
   }
   return serialiserCall(
       instance, deserializeName,
@@ -349,7 +355,7 @@ tpl_map_node* createTplMap(ModelInstance* instance, ModelInstance* r, tpl_blob* 
               &r->inlineStepCounter, &r->useStateSnapshots, &r->inDirectionalDerivative, &r->valuesChanged,
               &r->newDiscreteStatesNeeded, r->solverReals, r->solverInts, blob, &r->modelDataBlob);
   if (!map) {
-    warn(instance, "createTplMap", "tpl_map returned NULL");
+    fail(instance, "createTplMap", "tpl_map returned NULL");
     return nullptr;
   }
   // The model block is by far the largest item: packing reads it where it is and unpacking
@@ -390,21 +396,22 @@ fmi2Status fmiDeSerializeFMUstate(ModelInstance* instance, const fmi2Byte buffer
     warn(instance, deserializeName, buffer ? "FMUstate == NULL" : "serializedState == NULL");
     return fmi2Warning;
   }
-  *handle = nullptr;
+  // A refused image hands back no state: the host's handle stays as it was.
   Scratch scratch;
   ModelInstance* state = nullptr;
   // The scratch storage comes first, so that either allocation failing leaves nothing behind.
   if (!makeScratch(instance, &scratch)) {
     fmiPrintMessage(instance, instance->instanceName, fmi2Error, "", "memory allocation failed");
-    return fmiErrorExit(instance);
+    return fmi2Error;
   }
   fmi2Status status = fmiAllocateFMUstateUnfilled(&state, instance);
   if (status == fmi2OK) {
     state->modelDataBlob = instance->modelDataBlob;
     status = readImage(instance, &scratch, state, buffer, size);
-    // A refused image leaves the state as a fresh one.
-    if (status != fmi2OK && state->modelData) copyModelData(state->modelData);
-    *handle = state;
+    if (status == fmi2OK)
+      *handle = state;
+    else
+      fmiReleaseFMUstate(instance, &state);
   }
   instance->functions->freeMemory(scratch.block);
   return status;

@@ -97,10 +97,31 @@ void releaseInstance(ModelInstance* instance) {
   functions->freeMemory(instance);
 }
 
+// A failed instantiation that has no record to log through: the cause and "Instantiation
+// failed" reach the given logger all the same, under the given name.
+ModelInstance* failedWithoutRecord(const fmi2CallbackFunctions* functions, const char* givenName, const char* format,
+                                   int value) {
+  ModelInstance messenger;
+  memset(&messenger, 0, sizeof messenger);
+  messenger.functions = functions;
+  fmiClearPendingText(&messenger);
+  const char* name = givenName ? givenName : "";
+  fmiPrintMessage(&messenger, name, fmi2Error, "", format, fmiFunctionNames[fmiNameInstantiateME], value);
+  fmiPrintMessage(&messenger, name, fmi2Fatal, "", "Instantiation failed");
+  return nullptr;
+}
+
 ModelInstance* instantiationFailed(ModelInstance* instance, const char* givenName) {
   fmiPrintMessage(instance, givenName ? givenName : "", fmi2Fatal, "", "Instantiation failed");
   releaseInstance(instance);
   return nullptr;
+}
+
+// A block the host's allocator did not give: which one, then the failure path.
+ModelInstance* allocationFailed(ModelInstance* instance, const char* givenName, const char* what) {
+  fmiPrintMessage(instance, givenName ? givenName : "", fmi2Error, "", "%s: memory allocation failed for %s",
+                  fmiFunctionNames[fmiNameInstantiateME], what);
+  return instantiationFailed(instance, givenName);
 }
 
 // The value arrays, one per category, each with its spare element.
@@ -142,13 +163,15 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
     return nullptr;
   }
   auto* instance = static_cast<ModelInstance*>(fmiAllocateZeroed(functions, 1, sizeof(ModelInstance)));
-  if (!instance) return nullptr;
+  if (!instance)
+    return failedWithoutRecord(functions, instanceName, "%s: memory allocation failed for the instance record (%d bytes)",
+                               static_cast<int>(sizeof(ModelInstance)));
   instance->functions = functions;
   fmiClearPendingText(instance);
 
   if (modelDataSize > 0) {
     instance->modelData = static_cast<ModelData*>(fmiAllocateZeroed(functions, 1, static_cast<size_t>(modelDataSize)));
-    if (!instance->modelData) return instantiationFailed(instance, instanceName);
+    if (!instance->modelData) return allocationFailed(instance, instanceName, "the model data");
     copyModelData(instance->modelData);
   }
   const char* ownPath = modulePath();
@@ -156,7 +179,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
     LoadExternalLibraries(modelExternalLibraries, &instance->externalLibraries, 1, ownPath);
 
   instance->instanceName = fmiStrdup(functions, instanceName);
-  if (!instance->instanceName) return instantiationFailed(instance, instanceName);
+  if (!instance->instanceName) return allocationFailed(instance, instanceName, "the instance name");
   instance->loggingOn = loggingOn;
 
   // Without the thread slot every evaluation would fail later with nothing but its error code.
@@ -171,7 +194,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
 
   instance->solverReals = static_cast<double*>(fmiAllocateZeroed(functions, 1, solverRealCount * sizeof(double)));
   instance->solverInts = static_cast<int32_t*>(fmiAllocateZeroed(functions, 1, solverIntCount * sizeof(int32_t)));
-  if (!instance->solverReals || !instance->solverInts) return instantiationFailed(instance, instanceName);
+  if (!instance->solverReals || !instance->solverInts) return allocationFailed(instance, instanceName, "the solver blocks");
   fmiAttachSolverBlocks(instance);
   SetContextRecords(instance->solverReals, instance->solverInts);
 
@@ -187,7 +210,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
   instance->ni = 2 * count(d[8]);
   instance->nExtra = count(d[11]);
   instance->nExtra2 = count(d[12]);
-  if (!allocateValueArrays(instance)) return instantiationFailed(instance, instanceName);
+  if (!allocateValueArrays(instance)) return allocationFailed(instance, instanceName, "the value arrays");
 
   for (uint64_t i = 0; i < instance->nx; ++i) instance->nominals[i] = 1.0;
   instance->mode = modeInstantiated;
@@ -195,7 +218,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
 
   int qiErr = 0;
   declare_(instance->states, instance->parameters, instance->inputs, instance->strings, &qiErr);
-  if (!copyStartStrings(instance)) return instantiationFailed(instance, instanceName);
+  if (!copyStartStrings(instance)) return allocationFailed(instance, instanceName, "the string buffers");
   if (qiErr != 0) {
     fmiLog(instance, fmi2Error, "%s: declare_ failed, QiErr = %d", name, qiErr);
     return instantiationFailed(instance, instanceName);
@@ -204,7 +227,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
   instance->useStateSnapshots = modelUseStateSnapshots;
   if (!instance->modelData) singleInstance = instance;
   instance->modelDataBlob = static_cast<tpl_blob*>(fmiAllocateZeroed(functions, 1, sizeof(tpl_blob)));
-  if (!instance->modelDataBlob) return instantiationFailed(instance, instanceName);
+  if (!instance->modelDataBlob) return allocationFailed(instance, instanceName, "the model data's image record");
   fmiLog(instance, fmi2OK, "%s completed", name);
   return instance;
 }
@@ -213,8 +236,11 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
 
 ModelInstance* fmiInstantiate(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID, fmi2String,
                               const fmi2CallbackFunctions* functions, fmi2Boolean, fmi2Boolean loggingOn) {
-  if (fmuType != fmi2ModelExchange && fmuType != fmi2CoSimulation) return nullptr;
   if (!functions || !functions->allocateMemory || !functions->freeMemory) return nullptr;
+  if (fmuType != fmi2ModelExchange && fmuType != fmi2CoSimulation)
+    return failedWithoutRecord(functions, instanceName,
+                               "%s: fmuType = %d is neither fmi2ModelExchange nor fmi2CoSimulation",
+                               static_cast<int>(fmuType));
   fmiInstallRuntimeBridge();
   ModelInstance* instance = instantiateME(instanceName, fmuGUID, functions, loggingOn);
   if (!instance) return nullptr;

@@ -204,7 +204,8 @@ int buildSundialsObjects(SundialsCall* call, ModelInstance* instance, CoSimInteg
 }
 
 // The set-up once the record exists; 0 ready, 1 failed.
-int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double tolerance) {
+int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double tolerance,
+                    fmi2Status allocationStatus) {
   SundialsCall call;
   sundialsCallEnter(&call, integrator);
   int failed;
@@ -216,11 +217,15 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   sundialsCallLeave(&call);
   if (failed) return 1;
 
-  instance->solverInts[solverIntIntegratorNotSetUp] = 0;
   integrator->inputDerivatives = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->nu + 1, sizeof(double)));
   integrator->inputBase = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->nu + 1, sizeof(double)));
   integrator->lastOutputs = static_cast<double*>(fmiAllocateZeroed(instance->functions, instance->ny + 1, sizeof(double)));
-  if (!integrator->inputDerivatives || !integrator->inputBase || !integrator->lastOutputs) return 1;
+  if (!integrator->inputDerivatives || !integrator->inputBase || !integrator->lastOutputs) {
+    fmiLog(instance, allocationStatus, "memory allocation failed for the integrator's input and output buffers");
+    return 1;
+  }
+  // Only a set-up that succeeds changes the instance's own blocks.
+  instance->solverInts[solverIntIntegratorNotSetUp] = 0;
 
   integrator->inputDerivativesValid = 0;
   integrator->statistics = IntegratorStatistics{};
@@ -233,7 +238,7 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
 
 }  // namespace
 
-int integratorSetup(ModelInstance* instance, double tolerance) {
+int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status allocationStatus) {
   if (instance->nx == 0) {
     instance->nx = 1;
     instance->states[0] = 0.0;
@@ -244,10 +249,13 @@ int integratorSetup(ModelInstance* instance, double tolerance) {
   integratorFree(instance, instance);
 
   auto* integrator = static_cast<CoSimIntegrator*>(fmiAllocateZeroed(instance->functions, 1, sizeof(CoSimIntegrator)));
-  if (!integrator) return 1;
+  if (!integrator) {
+    fmiLog(instance, allocationStatus, "memory allocation failed for the integrator record");
+    return 1;
+  }
   trackedListInit(&integrator->sundialsBlocks);
   instance->integrator = integrator;
-  if (buildIntegrator(instance, integrator, tolerance) == 0) return 0;
+  if (buildIntegrator(instance, integrator, tolerance, allocationStatus) == 0) return 0;
   integratorStatistics(instance);
   return 1;
 }

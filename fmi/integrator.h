@@ -76,8 +76,10 @@ struct CoSimIntegrator {
 extern int32_t integratorGroupCount;
 
 // Creates the instance's integrator at its time and states (an existing one is released first).
-// A tolerance <= 0 means 1e-5. 0 ready; 1 failed, reported, the record released.
-int integratorSetup(ModelInstance* instance, double tolerance);
+// A tolerance <= 0 means 1e-5. 0 ready; 1 failed, reported, the record released. SUNDIALS'
+// refusals are reported at fmi2Error; a record or buffer the host's allocator did not give is
+// reported at `allocationStatus`, the status the caller answers with.
+int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status allocationStatus);
 
 // Integrates from the instance time to tout, handling roots and step events on the way with an
 // event iteration and a restart. 0 reached tout; 1 failed (reported); 2 the model asked to
@@ -119,10 +121,23 @@ void integratorFree(ModelInstance* instance, ModelInstance* owner);
 // allocation failure, reported, the destination left without a record.
 int integratorCopy(ModelInstance* destination, ModelInstance* source);
 
+// fmi2GetFMUstate of a Co-Simulation instance, before anything of the state is written: makes
+// what the integrator copy into the state needs. 0; 1 after "memory allocation failed", the
+// state as it was.
+int integratorPrepareSave(ModelInstance* instance, ModelInstance* state);
 // fmi2GetFMUstate of a Co-Simulation instance: the integrator data and statistics into state.
+// After integratorPrepareSave only a refused restart of CVODE can fail it (fmi2Error).
 fmi2Status integratorSaveState(ModelInstance* instance, ModelInstance* state);
-// fmi2SetFMUstate of a Co-Simulation instance, after its values, time and mode are restored:
-// the state's integrator data back, the discarded work booked as rejected, CVODE restarted.
+// fmi2SetFMUstate of a Co-Simulation instance, before anything of the instance is overwritten:
+// sets up an integrator when the state is a stepping one and the instance has none (*fresh),
+// and makes what the copy from the state needs. 0; 1 after the failure's message at fmi2Error,
+// the instance as it was.
+int integratorPrepareRestore(ModelInstance* state, ModelInstance* instance, bool* fresh);
+// fmi2SetFMUstate of a Co-Simulation instance, after integratorPrepareRestore and after its
+// values, time and mode are restored: the state's integrator data back, the discarded work
+// booked as rejected, CVODE restarted (fmi2Error when SUNDIALS refused the restart).
+fmi2Status integratorFinishRestore(ModelInstance* state, ModelInstance* instance, bool fresh);
+// Both of the above.
 fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance);
 // fmi2FreeFMUstate: releases the state's record.
 void integratorFreeState(ModelInstance* instance, ModelInstance* state);

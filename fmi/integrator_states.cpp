@@ -7,6 +7,7 @@
 #include "instantiate.h"
 #include "integrator.h"
 #include "messages.h"
+#include "modeldata.h"
 #include "sundials_call.h"
 
 namespace {
@@ -120,6 +121,51 @@ int copyInto(ModelInstance* destination, const ModelInstance* source, const fmi2
 
 }  // namespace
 
+namespace {
+
+// The arrays copyInto would allocate in the destination's record, made ahead so that the copy
+// itself cannot fail. 0; 1 when one could not be had (those made stay, unused until a copy).
+int reserveArrays(CoSimIntegrator* to, const ModelInstance* source, const fmi2CallbackFunctions* functions) {
+  const CoSimIntegrator* from = source->integrator;
+  uint64_t nx = source->nx;
+  if (from->nonZeroCount) {
+    if (!to->columnStarts) to->columnStarts = allocateInts(functions, nx + 1);
+    if (!to->entryPositions)
+      to->entryPositions = allocateInts(functions, static_cast<uint64_t>(from->patternGroupCount) * nx);
+    if (!to->columnStarts || !to->entryPositions) return 1;
+  }
+  if (from->inputDerivativesValid && from->inputDerivatives && from->inputBase) {
+    if (!to->inputDerivatives) to->inputDerivatives = allocateDoubles(functions, source->nu + 1);
+    if (!to->inputBase) to->inputBase = allocateDoubles(functions, source->nu + 1);
+    if (!to->inputDerivatives || !to->inputBase) return 1;
+  }
+  if (from->lastOutputs && !to->lastOutputs) {
+    to->lastOutputs = allocateDoubles(functions, source->ny + 1);
+    if (!to->lastOutputs) return 1;
+  }
+  return 0;
+}
+
+// Makes everything a copy from source into destination needs (the record when the destination
+// has none, the arrays) without copying anything. 0; 1 after "memory allocation failed" on the
+// logger of `reporter`, the destination as it was (a record made here is released again).
+int reserveCopy(ModelInstance* destination, ModelInstance* source, ModelInstance* reporter) {
+  if (!source->integrator) return 0;
+  const fmi2CallbackFunctions* functions = callbacksOf(source, destination);
+  bool fresh = !destination->integrator;
+  int failed = fresh && makeCopyRecord(destination, source->integrator, functions, source->nx);
+  if (!failed) failed = reserveArrays(destination->integrator, source, functions);
+  if (!failed) return 0;
+  fmiLog(reporter, fmi2Error, "memory allocation failed");
+  if (fresh) {
+    ModelInstance* releaser = destination->functions ? destination : source;
+    integratorFree(releaser, destination);
+  }
+  return 1;
+}
+
+}  // namespace
+
 int integratorCopy(ModelInstance* destination, ModelInstance* source) {
   if (!source->integrator) return 0;
   const fmi2CallbackFunctions* functions = callbacksOf(source, destination);
@@ -134,6 +180,11 @@ int integratorCopy(ModelInstance* destination, ModelInstance* source) {
   return 1;
 }
 
+int integratorPrepareSave(ModelInstance* instance, ModelInstance* state) {
+  if (instance->nx == 0 || !instance->integrator) return 0;
+  return reserveCopy(state, instance, instance);
+}
+
 fmi2Status integratorSaveState(ModelInstance* instance, ModelInstance* state) {
   if (instance->nx == 0) return fmi2OK;
   if (!instance->integrator) {
@@ -143,8 +194,8 @@ fmi2Status integratorSaveState(ModelInstance* instance, ModelInstance* state) {
   // CVODE's history is not part of a state, so the run from a restored state starts afresh:
   // taking the state restarts CVODE here too, so that the run after the get and every run after
   // a set of it start from the same integrator condition and agree bit for bit.
-  if (instance->integrator->cvode.memory && integratorReInit(instance)) return fmiErrorExit(instance);
-  if (integratorCopy(state, instance)) return fmiErrorExit(instance);
+  if (instance->integrator->cvode.memory && integratorReInit(instance)) return fmi2Error;
+  if (integratorCopy(state, instance)) return fmi2Error;
   // The state keeps the true total of internal steps, so that a restore restarts from it.
   state->integrator->statistics = instance->integrator->statistics;
   state->integrator->statistics.internalSteps = integratorTotalSteps(instance);
@@ -167,30 +218,50 @@ void bookRejectedWork(IntegratorStatistics* kept, const IntegratorStatistics& di
 
 }  // namespace
 
-fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance) {
+int integratorPrepareRestore(ModelInstance* state, ModelInstance* instance, bool* fresh) {
+  *fresh = false;
   // A stepping state restored into an instance whose integrator is gone (terminated, or never
-  // initialised): a new one at the restored time and states, so that stepping can go on.
-  bool fresh = false;
-  if (!instance->integrator && needsIntegrator(instance->mode)) {
-    if (integratorSetup(instance, instance->tolerance)) return fmiErrorExit(instance);
-    fresh = true;
+  // initialised): a new one, restarted at the restored time and states once they are in place.
+  if (!instance->integrator && needsIntegrator(state->mode)) {
+    if (integratorSetup(instance, instance->tolerance, fmi2Error)) return 1;
+    *fresh = true;
   }
+  if (instance->integrator && instance->nx > 0 && state->integrator && reserveCopy(instance, state, instance)) {
+    if (*fresh) integratorFree(instance, instance);
+    *fresh = false;
+    return 1;
+  }
+  return 0;
+}
+
+fmi2Status integratorFinishRestore(ModelInstance* state, ModelInstance* instance, bool fresh) {
   CoSimIntegrator* integrator = instance->integrator;
   if (!integrator) return fmi2OK;
+  if (fresh) {
+    // Set up before the restored values were in place: it is set up now, and its output base
+    // is the restored outputs.
+    instance->solverInts[solverIntIntegratorNotSetUp] = 0;
+    integratorRecordOutputs(instance);
+  }
   if (instance->nx > 0 && state->integrator) {
     IntegratorStatistics discarded = integrator->statistics;
     discarded.internalSteps = integratorTotalSteps(instance);
-    if (integratorCopy(instance, state)) return fmiErrorExit(instance);
+    // Everything the copy needs was made by the preparation.
+    if (integratorCopy(instance, state)) return fmi2Error;
     IntegratorStatistics* kept = &state->integrator->statistics;
     // A new integrator has thrown nothing away.
     if (!fresh) bookRejectedWork(kept, discarded);
     instance->integrator->statistics = *kept;
     // The discarded steps are booked; the restart must not count them again.
-    integratorRestart(instance);
-    return fmi2OK;
+    return integratorRestart(instance) ? fmi2Error : fmi2OK;
   }
-  integratorReInit(instance);
-  return fmi2OK;
+  return integratorReInit(instance) ? fmi2Error : fmi2OK;
+}
+
+fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance) {
+  bool fresh = false;
+  if (integratorPrepareRestore(state, instance, &fresh)) return fmi2Error;
+  return integratorFinishRestore(state, instance, fresh);
 }
 
 void integratorFreeState(ModelInstance* instance, ModelInstance* state) {

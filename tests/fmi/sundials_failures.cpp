@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "case_names.h"
+#include "disarmed_callbacks.h"
 #include "failing_heap.h"
 #include "fmu_host.h"
 #include "fmustate.h"
@@ -30,27 +31,6 @@
 
 namespace {
 
-// The host's callbacks, run with the C heap disarmed: a failure the test injects is the unit's.
-HostCallbacks* recording = nullptr;
-
-extern "C" void disarmedLogger(fmi2ComponentEnvironment, fmi2String instanceName, fmi2Status status,
-                               fmi2String category, fmi2String message, ...) {
-  heap::Suspended suspended;
-  char text[16384];
-  va_list args;
-  va_start(args, message);
-  vsnprintf(text, sizeof text, message, args);
-  va_end(args);
-  recording->log.push_back(LogRecord{status, category, instanceName, text});
-}
-extern "C" void* disarmedAllocate(size_t count, size_t size) {
-  heap::Suspended suspended;
-  return recording->functions()->allocateMemory(count, size);
-}
-extern "C" void disarmedFree(void* block) {
-  heap::Suspended suspended;
-  recording->functions()->freeMemory(block);
-}
 
 // The SUNDIALS objects a record holds, each of them cleared after a failed call.
 bool holdsNoSundialsObject(const CoSimIntegrator* r) {
@@ -77,10 +57,10 @@ class SundialsFailures : public ::testing::Test {
     EnsureRuntimeAttached();
     resetHostAllocator();
     heap::reset();
-    recording = &host;
+    disarmedRecording = &host;
   }
 
-  void TearDown() override { recording = nullptr; }
+  void TearDown() override { disarmedRecording = nullptr; }
 
   // A Co-Simulation instance just after initialisation, its input moving the filters.
   void start() {
@@ -137,7 +117,7 @@ struct SundialsFailuresBy : SundialsFailures, ::testing::WithParamInterface<Sund
 
 const SundialsCase sundialsCases[] = {
     {"SetUp", [](SundialsFailures& t) { integratorFree(t.instance, t.instance); },
-     [](SundialsFailures& t) { return integratorSetup(t.instance, 1e-6); }, "SUNDIALS_ERROR: ", true, true},
+     [](SundialsFailures& t) { return integratorSetup(t.instance, 1e-6, fmi2Fatal); }, "SUNDIALS_ERROR: ", true, true},
     {"FirstSteps", [](SundialsFailures&) {}, [](SundialsFailures& t) { return t.steps(3) == fmi2OK ? 0 : 1; },
      "SUNDIALS_ERROR: CVode() failed", true, true},
     {"Restart", [](SundialsFailures& t) { (void)t.steps(1); },
@@ -219,7 +199,7 @@ TEST_P(SundialsFailuresBy, EachAllocationFailsInTurnAndTheCallRefusesCleanly) {
         << "C-heap blocks on no record's list";
 
     // A later set-up works and integrates.
-    ASSERT_EQ(integratorSetup(instance, 1e-6), 0);
+    ASSERT_EQ(integratorSetup(instance, 1e-6, fmi2Fatal), 0);
     EXPECT_EQ(integratorIntegrate(instance, instance->time + 0.1), 0);
 
     // Nothing leaked: what the call made is given back by the time the instance is freed.
@@ -243,7 +223,7 @@ TEST_F(SundialsFailures, EveryBlockOfASetUpBelongsToTheRecordAndItsReleaseGivesT
   start();
   integratorFree(instance, instance);
   heap::arm(true);
-  ASSERT_EQ(integratorSetup(instance, 1e-6), 0);
+  ASSERT_EQ(integratorSetup(instance, 1e-6, fmi2Fatal), 0);
   ASSERT_EQ(steps(2), fmi2OK);
   heap::arm(false);
   ASSERT_NE(instance->integrator, nullptr);

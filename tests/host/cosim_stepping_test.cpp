@@ -272,8 +272,8 @@ TEST_F(CoSimStepping, SetupExperimentWhileSteppingRestartsAtTheNewTime) {
 
 // ---- A failed set-up ------------------------------------------------------------------------------
 
-// Each host allocation of the integrator's set-up failing in turn: fmi2Fatal, the instance still
-// instantiated, nothing left allocated. The statistics are reported only when the set-up had got
+// Each host allocation of the integrator's set-up failing in turn: fmi2Fatal after the message
+// naming the allocation, the instance still instantiated, nothing left allocated. The statistics are reported only when the set-up had got
 // as far as its arrays (the record itself failing leaves nothing to report).
 TEST_F(CoSimStepping, FailedSetupIsFatalAndLeavesTheInstanceInstantiated) {
   int fatalWithoutReport = 0, fatalWithReport = 0;
@@ -288,6 +288,13 @@ TEST_F(CoSimStepping, FailedSetupIsFatalAndLeavesTheInstanceInstantiated) {
     if (status == fmi2OK) break;        // no allocation left to fail
     if (status != fmi2Fatal) continue;  // an allocation before the set-up
     (host.contains("Sundials CVode Statistics") ? fatalWithReport : fatalWithoutReport) += 1;
+    // Which allocation failed, then why the answer is fmi2Fatal, both at fmi2Fatal.
+    std::vector<std::string> fatal = textsAt(fmi2Fatal);
+    ASSERT_EQ(fatal.size(), 2u);
+    EXPECT_TRUE(fatal[0] == "memory allocation failed for the integrator record" ||
+                fatal[0] == "memory allocation failed for the integrator's input and output buffers")
+        << fatal[0];
+    EXPECT_EQ(fatal[1], "fmi2EnterInitializationMode: the integrator could not be set up");
     EXPECT_EQ(probeMode(c), 0) << "still instantiated: a new initialisation is accepted";
     EXPECT_EQ(unit.fmi2DoStep(c, 0.0, 0.5, fmi2True), fmi2Warning);
     release(c);

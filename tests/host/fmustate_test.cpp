@@ -254,10 +254,11 @@ TEST_F(FmuState, TenThousandGetFreePairsLeaveNothingWithTheHost) {
   EXPECT_EQ(hostAllocator().liveBlocks, blocks);
 }
 
-// Every allocation of a new state can fail: the instance is then terminated, nothing is left.
+// Every allocation of a new state can fail: no state is handed back, nothing is left, and the
+// instance goes on as it was (a later get works).
 class AllocationFailure : public FmuState, public ::testing::WithParamInterface<int> {};
 
-TEST_P(AllocationFailure, TerminatesTheInstanceAndLeavesNothing) {
+TEST_P(AllocationFailure, HandsBackNoStateAndLeavesTheInstanceAsItWas) {
   fmi2Component c = startIn(fmi2ModelExchange, startRunning);
   long blocks = hostAllocator().liveBlocks;
   hostAllocator().failAt = hostAllocator().calls + GetParam();
@@ -267,7 +268,10 @@ TEST_P(AllocationFailure, TerminatesTheInstanceAndLeavesNothing) {
   EXPECT_EQ(state, nullptr);
   EXPECT_EQ(textsAt(fmi2Error), std::vector<std::string>{"memory allocation failed"});
   EXPECT_EQ(hostAllocator().liveBlocks, blocks);
-  EXPECT_EQ(probeMode(c), 7);  // terminated
+  EXPECT_EQ(get(c, model::u), 0.5);
+  ASSERT_EQ(unit.fmi2GetFMUstate(c, &state), fmi2OK);
+  freeState(c, &state);
+  EXPECT_EQ(probeMode(c), 3);  // still in event mode after the initialisation
 }
 
 // The record, ten arrays, the string table, the two solver blocks and the model block.
@@ -286,11 +290,11 @@ TEST_F(FmuState, SizeIsTheImageLengthAndABufferOneByteShortGetsNothing) {
   std::vector<char> buffer(size + 16, '\x5A');
   host.clear();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(unit.fmi2SerializeFMUstate(c, state, buffer.data(), size - 1), fmi2Warning);
+  EXPECT_EQ(unit.fmi2SerializeFMUstate(c, state, buffer.data(), size - 1), fmi2Error);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   // The serialiser's own message reaches the instance's logger, not the standard error stream.
-  EXPECT_EQ(textsAt(fmi2Warning), (std::vector<std::string>{"tpl_dump: buffer too small, need 882590 bytes",
-                                                            "fmi2SerializeFMUstate: tpl_dump failed"}));
+  EXPECT_EQ(textsAt(fmi2Warning), std::vector<std::string>{"tpl_dump: buffer too small, need 882590 bytes"});
+  EXPECT_EQ(textsAt(fmi2Error), std::vector<std::string>{"fmi2SerializeFMUstate: tpl_dump failed"});
   EXPECT_EQ(std::count(buffer.begin(), buffer.end(), '\x5A'), static_cast<long>(buffer.size()));
 
   ASSERT_EQ(unit.fmi2SerializeFMUstate(c, state, buffer.data(), size), fmi2OK);
@@ -366,7 +370,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, StringItemText, ::testing::Values(size_t{0}, s
 struct BadImage {
   const char* what;
   std::function<void(std::vector<char>&)> change;
-  // The warnings, in order: the serialiser's own, when it read the image, then the call's.
+  // The messages, in order: the serialiser's own warning, when it read the image, then the
+  // call's refusal at fmi2Error.
   std::vector<std::string> messages;
 };
 
@@ -379,28 +384,32 @@ void putInBlock(std::vector<char>& image, size_t fieldOffset, T value) {
 
 class BadImages : public FmuState, public ::testing::WithParamInterface<BadImage> {};
 
-// A refused image gives a state all the same, but a clean one: its image is that of a state
-// nothing was read into.
-TEST_P(BadImages, AreRefusedAndLeaveACleanState) {
+// A refused image is a failed deserialisation: fmi2Error, no state (the host's handle stays as
+// it was, whatever it held), nothing left with the host, and the instance goes on as it was.
+TEST_P(BadImages, AreRefusedWithAnErrorAndNoState) {
   fmi2Component c = nullptr;
   std::vector<char> image = runningImage(&c);
   GetParam().change(image);
   long blocks = hostAllocator().liveBlocks;
-  fmi2FMUstate state = nullptr;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(unit.fmi2DeSerializeFMUstate(c, image.data(), image.size(), &state), fmi2Warning);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(textsAt(fmi2Warning), GetParam().messages);
-  ASSERT_NE(state, nullptr);
-  std::vector<char> clean = serialize(c, state);
-  ASSERT_EQ(clean.size(), imageSize);
-  for (size_t p = 0; p < 16; ++p) EXPECT_EQ(read<double>(clean, parameterOffset + 8 * p), 0.0) << p;
-  EXPECT_EQ(read<double>(clean, timeOffset), 0.0);
-  EXPECT_EQ(read<int32_t>(clean, modeOffset), 0);
-  freeState(c, &state);
-  EXPECT_EQ(hostAllocator().liveBlocks, blocks);
-  // The instance itself is untouched and goes on.
+  for (fmi2FMUstate before : {static_cast<fmi2FMUstate>(nullptr), reinterpret_cast<fmi2FMUstate>(&image)}) {
+    host.clear();
+    fmi2FMUstate state = before;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(unit.fmi2DeSerializeFMUstate(c, image.data(), image.size(), &state), fmi2Error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(host.texts(), GetParam().messages);
+    ASSERT_FALSE(host.log.empty());
+    EXPECT_EQ(host.log.back().status, fmi2Error);
+    for (size_t k = 0; k + 1 < host.log.size(); ++k) EXPECT_EQ(host.log[k].status, fmi2Warning);
+    EXPECT_EQ(state, before);
+    EXPECT_EQ(hostAllocator().liveBlocks, blocks);
+  }
+  // The instance itself is untouched and goes on: a valid image still becomes a state.
   EXPECT_EQ(get(c, model::filterT), 0.25);
+  std::vector<char> valid = runningImage();
+  fmi2FMUstate state = nullptr;
+  ASSERT_EQ(unit.fmi2DeSerializeFMUstate(c, valid.data(), valid.size(), &state), fmi2OK);
+  freeState(c, &state);
 }
 
 const std::vector<std::string> loadFailed = {"fmi2DeSerializeFMUstate: tpl_load failed"};

@@ -60,10 +60,25 @@ INSTANTIATE_TEST_SUITE_P(
                                {fmi2OK}}),
     quenzel_test::CaseName{});
 
-TEST_F(Instantiate, OtherKindsGiveNullWithoutAMessageOrMemory) {
+// A kind the unit does not know: null after the cause and "Instantiation failed", under the given
+// name, and no memory taken; without a logger just null.
+TEST_F(Instantiate, OtherKindsGiveNullWithTheCauseAndNoMemory) {
   for (int type : {2, -1, 99}) {
-    EXPECT_EQ(instantiate(static_cast<fmi2Type>(type)), nullptr) << type;
+    SCOPED_TRACE(type);
+    host.clear();
+    EXPECT_EQ(instantiate(static_cast<fmi2Type>(type)), nullptr);
+    ASSERT_EQ(host.log.size(), 2u);
+    EXPECT_EQ(host.log[0].status, fmi2Error);
+    EXPECT_EQ(host.log[0].text, "fmi2Instantiate: fmuType = " + std::to_string(type) +
+                                    " is neither fmi2ModelExchange nor fmi2CoSimulation");
+    EXPECT_EQ(host.log[1].status, fmi2Fatal);
+    EXPECT_EQ(host.log[1].text, "Instantiation failed");
+    for (const LogRecord& r : host.log) EXPECT_EQ(r.instance, "inst");
   }
+  const fmi2CallbackFunctions* full = host.functions();
+  const fmi2CallbackFunctions noLogger{nullptr, full->allocateMemory, full->freeMemory, nullptr, &host};
+  host.clear();
+  EXPECT_EQ(instantiate(static_cast<fmi2Type>(2), nullptr, fmi2True, &noLogger), nullptr);
   EXPECT_TRUE(host.log.empty());
   EXPECT_EQ(hostAllocator().calls, 0);
 }
@@ -147,8 +162,9 @@ TEST_F(Instantiate, NamesAreCopiedNullAsNullTextAndCutAt1024Characters) {
   EXPECT_EQ(host.log[2].instance, std::string(1024, 'n'));
 }
 
-// Every allocation instantiation makes can fail: each failure gives null, "Instantiation failed"
-// once there is a record to report it through, and nothing left with the host.
+// Every allocation instantiation makes can fail: each failure gives null after the block that
+// could not be had and "Instantiation failed" (the instance record's too, which has no record to
+// report through), and nothing left with the host.
 class FailingAllocation : public UnitTest, public ::testing::WithParamInterface<fmi2Type> {};
 
 TEST_P(FailingAllocation, EveryFailureGivesNullAndReleasesEverything) {
@@ -165,14 +181,15 @@ TEST_P(FailingAllocation, EveryFailureGivesNullAndReleasesEverything) {
     host.clear();
     EXPECT_EQ(unit.fmi2Instantiate("inst", type, model::guid, "", host.functions(), fmi2False, fmi2True), nullptr);
     EXPECT_EQ(hostAllocator().liveBlocks, 0);
+    ASSERT_EQ(host.log.size(), 2u);
+    EXPECT_EQ(host.log[0].status, fmi2Error);
+    EXPECT_EQ(host.log[0].text.rfind("fmi2Instantiate: memory allocation failed for ", 0), 0u) << host.log[0].text;
     if (n == 1) {
-      EXPECT_TRUE(host.log.empty());
-    } else {
-      ASSERT_EQ(host.log.size(), 1u);
-      EXPECT_EQ(host.log[0].text, "Instantiation failed");
-      EXPECT_EQ(host.log[0].status, fmi2Fatal);
-      EXPECT_EQ(host.log[0].instance, "inst");
+      EXPECT_EQ(host.log[0].text.rfind("fmi2Instantiate: memory allocation failed for the instance record", 0), 0u);
     }
+    EXPECT_EQ(host.log[1].text, "Instantiation failed");
+    EXPECT_EQ(host.log[1].status, fmi2Fatal);
+    for (const LogRecord& r : host.log) EXPECT_EQ(r.instance, "inst");
   }
   // The allocation after the last one is not part of instantiation.
   resetHostAllocator();
@@ -261,7 +278,8 @@ TEST_F(TwoInstances, AFailedInstantiationLeavesNoSolverBlocksWithTheRuntime) {
   EXPECT_EQ(unit.fmi2Instantiate("third", fmi2ModelExchange, model::guid, "", secondHost.functions(), fmi2False,
                                  fmi2True),
             nullptr);
-  EXPECT_EQ(secondHost.texts(), std::vector<std::string>{"Instantiation failed"});
+  EXPECT_EQ(secondHost.texts(), (std::vector<std::string>{"fmi2Instantiate: memory allocation failed for the value arrays",
+                                                          "Instantiation failed"}));
   secondHost.clear();
   EXPECT_EQ(unit.fmi2EnterInitializationMode(first), fmi2Error);
   EXPECT_EQ(textsAt(fmi2Error), limiterFailureTexts());

@@ -1,0 +1,375 @@
+// Every allocation of a short host run failing in turn, as a demanding host's fault-injection run
+// does: a Co-Simulation run and a Model Exchange run, each taking a state, serialising it,
+// deserialising the image and restoring both states. The k-th call of the host's allocator fails,
+// or (in this program, whose malloc the loaded unit binds to) the k-th C-heap allocation of the
+// unit. Each point runs in a child process of its own, so that a crash is seen as one. At every
+// point:
+// - the process lives and nothing reaches its standard error stream;
+// - either every call answered as in the undisturbed run and the outputs are those of that run,
+//   bit for bit, or a call answered fmi2Error or fmi2Fatal (fmi2Instantiate: null) after a
+//   message at that status;
+// - a call that failed handed back nothing that looks valid: no instance, no state (the handle
+//   stays as the host had it), no size, no image (the buffer stays as the host filled it);
+// - nothing is left: the host's allocator holds no block, and no C-heap block the unit took
+//   during the run is still live (in the sanitizer build each point also runs the leak check).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+#include "case_names.h"
+#include "disarmed_callbacks.h"
+#include "failing_heap.h"
+#include "stderr_capture.h"
+#include "unit_fixture.h"
+
+namespace {
+
+enum Heap { hostHeap, cHeap };
+enum Kind { coSimulation, modelExchange };
+
+// What a point of a run found wrong; empty when nothing.
+struct Verdict {
+  std::string problem;
+  void note(const std::string& what) {
+    if (problem.empty()) problem = what;
+  }
+};
+
+// The host side of one run: the unit's calls go through call(), which arms the failing heap (for
+// the C-heap sweep) around the call only, so that the host's own bookkeeping never fails.
+class HostRun {
+ public:
+  HostRun(FmuLibrary& unit, Heap heap) : unit_(unit), heap_(heap) { disarmedRecording = &host_; }
+
+  // Runs one call of the unit. A status of fmi2Error or above ends the run (the caller returns)
+  // after the check that a message at that status came with it.
+  template <typename Call>
+  bool call(const char* what, fmi2Status* status, Call&& f) {
+    size_t logged = host_.log.size();
+    if (heap_ == cHeap) heap::arm(true);
+    *status = f();
+    heap::arm(false);
+    if (*status < fmi2Error) return true;
+    failed = true;
+    bool reported = false;
+    for (size_t k = logged; k < host_.log.size(); ++k) reported = reported || host_.log[k].status == *status;
+    if (!reported) verdict.note(std::string(what) + " answered " + std::to_string(*status) + " without a message at it");
+    return false;
+  }
+
+  // Instantiation: null ends the run, after the check for a message at fmi2Fatal.
+  fmi2Component instantiate(fmi2Type type) {
+    size_t logged = host_.log.size();
+    if (heap_ == cHeap) heap::arm(true);
+    fmi2Component c = unit_.fmi2Instantiate("sweep", type, model::guid, "", &functions_, fmi2False, fmi2False);
+    heap::arm(false);
+    if (c) return c;
+    failed = true;
+    bool reported = false;
+    for (size_t k = logged; k < host_.log.size(); ++k) reported = reported || host_.log[k].status == fmi2Fatal;
+    if (!reported) verdict.note("fmi2Instantiate gave null without a message at fmi2Fatal");
+    return nullptr;
+  }
+
+  // Calls whose answer the run does not depend on (releases): armed as well, no status.
+  template <typename Call>
+  void release(Call&& f) {
+    if (heap_ == cHeap) heap::arm(true);
+    f();
+    heap::arm(false);
+  }
+
+  void output(double value) {
+    heap::Suspended suspended;
+    outputs.push_back(value);
+  }
+
+  FmuLibrary& unit_;
+  Heap heap_;
+  HostCallbacks host_;
+  const fmi2CallbackFunctions functions_{disarmedLogger, disarmedAllocate, disarmedFree, nullptr, &host_};
+  bool failed = false;
+  Verdict verdict;
+  std::vector<double> outputs;
+};
+
+#define RUN_CALL(run, what, expression)                         \
+  do {                                                          \
+    fmi2Status status_;                                         \
+    if (!(run).call(what, &status_, [&] { return expression; })) return; \
+  } while (0)
+
+constexpr size_t sizeSentinel = 0x5EED;
+constexpr char bufferFill = '\x5A';
+
+// Takes a state, serialises it, deserialises the image: the checks that a failed call handed
+// back nothing, then the two states in *taken and *read (null when not made).
+void takeAndImage(HostRun& run, fmi2Component c, fmi2FMUstate* taken, fmi2FMUstate* read, std::vector<char>* image) {
+  FmuLibrary& u = run.unit_;
+  fmi2Status status;
+  if (!run.call("fmi2GetFMUstate", &status, [&] { return u.fmi2GetFMUstate(c, taken); })) {
+    if (*taken) run.verdict.note("a failed fmi2GetFMUstate handed back a state");
+    return;
+  }
+  size_t size = sizeSentinel;
+  if (!run.call("fmi2SerializedFMUstateSize", &status, [&] { return u.fmi2SerializedFMUstateSize(c, *taken, &size); })) {
+    if (size != sizeSentinel) run.verdict.note("a failed fmi2SerializedFMUstateSize handed back a size");
+    return;
+  }
+  {
+    heap::Suspended suspended;
+    image->assign(size, bufferFill);
+  }
+  if (!run.call("fmi2SerializeFMUstate", &status,
+                [&] { return u.fmi2SerializeFMUstate(c, *taken, image->data(), image->size()); })) {
+    for (char b : *image)
+      if (b != bufferFill) {
+        run.verdict.note("a failed fmi2SerializeFMUstate wrote into the host's buffer");
+        break;
+      }
+    return;
+  }
+  if (!run.call("fmi2DeSerializeFMUstate", &status,
+                [&] { return u.fmi2DeSerializeFMUstate(c, image->data(), image->size(), read); })) {
+    if (*read) run.verdict.note("a failed fmi2DeSerializeFMUstate handed back a state");
+  }
+}
+
+void setLimits(HostRun& run, fmi2Component c) {
+  const fmi2ValueReference vr[] = {model::limiterUMin, model::limiter1UMin, model::u, model::filterT};
+  const double values[] = {-1.0, -1.0, 0.5, 0.25};
+  RUN_CALL(run, "fmi2SetReal", run.unit_.fmi2SetReal(c, vr, 4, values));
+}
+
+// The values the run reports.
+void readOutputs(HostRun& run, fmi2Component c) {
+  const fmi2ValueReference vr[] = {model::y, model::filterY, model::limitedFilterY};
+  double values[3] = {};
+  RUN_CALL(run, "fmi2GetReal", run.unit_.fmi2GetReal(c, vr, 3, values));
+  for (double v : values) run.output(v);
+}
+
+void coSimulationSteps(HostRun& run, fmi2Component c, fmi2FMUstate* s1, fmi2FMUstate* s2, std::vector<char>* image) {
+  FmuLibrary& u = run.unit_;
+  setLimits(run, c);
+  if (run.failed) return;
+  RUN_CALL(run, "fmi2SetupExperiment", u.fmi2SetupExperiment(c, fmi2True, 1e-6, 0.0, fmi2False, 0.0));
+  RUN_CALL(run, "fmi2EnterInitializationMode", u.fmi2EnterInitializationMode(c));
+  RUN_CALL(run, "fmi2ExitInitializationMode", u.fmi2ExitInitializationMode(c));
+  RUN_CALL(run, "fmi2DoStep", u.fmi2DoStep(c, 0.0, 0.5, fmi2True));
+  readOutputs(run, c);
+  if (run.failed) return;
+  takeAndImage(run, c, s1, s2, image);
+  if (run.failed) return;
+  RUN_CALL(run, "fmi2DoStep", u.fmi2DoStep(c, 0.5, 0.5, fmi2True));
+  readOutputs(run, c);
+  if (run.failed) return;
+  for (fmi2FMUstate state : {*s2, *s1}) {
+    RUN_CALL(run, "fmi2SetFMUstate", u.fmi2SetFMUstate(c, state));
+    RUN_CALL(run, "fmi2DoStep", u.fmi2DoStep(c, 0.5, 0.5, fmi2True));
+    readOutputs(run, c);
+    if (run.failed) return;
+  }
+  RUN_CALL(run, "fmi2Terminate", u.fmi2Terminate(c));
+}
+
+// A few explicit Euler steps of the host's own integrator.
+void eulerSteps(HostRun& run, fmi2Component c, double* t, int n) {
+  FmuLibrary& u = run.unit_;
+  const double h = 0.1;
+  for (int i = 0; i < n; ++i) {
+    double x[2] = {}, dx[2] = {};
+    RUN_CALL(run, "fmi2GetContinuousStates", u.fmi2GetContinuousStates(c, x, 2));
+    RUN_CALL(run, "fmi2GetDerivatives", u.fmi2GetDerivatives(c, dx, 2));
+    *t += h;
+    RUN_CALL(run, "fmi2SetTime", u.fmi2SetTime(c, *t));
+    for (int k = 0; k < 2; ++k) x[k] += h * dx[k];
+    RUN_CALL(run, "fmi2SetContinuousStates", u.fmi2SetContinuousStates(c, x, 2));
+    fmi2Boolean enterEventMode = fmi2False, terminate = fmi2False;
+    RUN_CALL(run, "fmi2CompletedIntegratorStep",
+             u.fmi2CompletedIntegratorStep(c, fmi2True, &enterEventMode, &terminate));
+  }
+  readOutputs(run, c);
+}
+
+void modelExchangeSteps(HostRun& run, fmi2Component c, fmi2FMUstate* s1, fmi2FMUstate* s2, std::vector<char>* image) {
+  FmuLibrary& u = run.unit_;
+  setLimits(run, c);
+  if (run.failed) return;
+  RUN_CALL(run, "fmi2SetupExperiment", u.fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0));
+  RUN_CALL(run, "fmi2EnterInitializationMode", u.fmi2EnterInitializationMode(c));
+  RUN_CALL(run, "fmi2ExitInitializationMode", u.fmi2ExitInitializationMode(c));
+  fmi2EventInfo info{};
+  RUN_CALL(run, "fmi2NewDiscreteStates", u.fmi2NewDiscreteStates(c, &info));
+  RUN_CALL(run, "fmi2EnterContinuousTimeMode", u.fmi2EnterContinuousTimeMode(c));
+  double t = 0.0;
+  eulerSteps(run, c, &t, 3);
+  if (run.failed) return;
+  const double taken = t;
+  takeAndImage(run, c, s1, s2, image);
+  if (run.failed) return;
+  eulerSteps(run, c, &t, 3);
+  if (run.failed) return;
+  for (fmi2FMUstate state : {*s2, *s1}) {
+    RUN_CALL(run, "fmi2SetFMUstate", u.fmi2SetFMUstate(c, state));
+    t = taken;
+    eulerSteps(run, c, &t, 3);
+    if (run.failed) return;
+  }
+  RUN_CALL(run, "fmi2Terminate", u.fmi2Terminate(c));
+}
+
+// One whole run: the run, then the host releases what it holds, as a host does after a failure.
+void wholeRun(HostRun& run, Kind kind) {
+  FmuLibrary& u = run.unit_;
+  fmi2Component c = run.instantiate(kind == coSimulation ? fmi2CoSimulation : fmi2ModelExchange);
+  if (!c) return;
+  fmi2FMUstate s1 = nullptr, s2 = nullptr;
+  std::vector<char> image;
+  if (kind == coSimulation)
+    coSimulationSteps(run, c, &s1, &s2, &image);
+  else
+    modelExchangeSteps(run, c, &s1, &s2, &image);
+  run.release([&] {
+    u.fmi2FreeFMUstate(c, &s2);
+    u.fmi2FreeFMUstate(c, &s1);
+    u.fmi2FreeInstance(c);
+  });
+  heap::Suspended suspended;
+  std::vector<char>().swap(image);
+}
+
+// The point's verdict, in the calling process: empty when sound.
+std::string runPoint(FmuLibrary& unit, Kind kind, Heap heap, long k, const std::vector<double>& expected,
+                     long* taken, bool* refused) {
+  resetHostAllocator();
+  heap::reset();
+  if (heap == hostHeap)
+    hostAllocator().failAt = k;
+  else
+    heap::failAt = k;
+  StandardErrorCapture standardError;
+  HostRun run(unit, heap);
+  wholeRun(run, kind);
+  std::string written = standardError.take();
+  *taken = heap == hostHeap ? hostAllocator().calls : heap::calls;
+  *refused = run.failed;
+  Verdict& v = run.verdict;
+  if (!written.empty()) v.note("standard error: " + written);
+  if (!run.failed && run.outputs != expected) v.note("every call answered as usual, but the outputs differ");
+  if (hostAllocator().liveBlocks != 0)
+    v.note(std::to_string(hostAllocator().liveBlocks) + " blocks left with the host's allocator");
+  if (heap::overflow) v.note("more live C-heap blocks than the test can follow");
+  if (heap::liveCount != 0) v.note(std::to_string(heap::liveCount) + " C-heap blocks of the run still live");
+  return v.problem;
+}
+
+class AllocationSweep : public ::testing::TestWithParam<std::tuple<Kind, Heap>> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(unit.loaded()) << unit.error(); }
+  FmuLibrary unit;
+};
+
+// Runs point k in a child process; the child writes its verdict into a pipe. A child that dies
+// by a signal or does not report is a crash.
+std::string inChild(FmuLibrary& unit, Kind kind, Heap heap, long k, const std::vector<double>& expected,
+                    long* taken, bool* refused) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    long t = 0;
+    bool r = false;
+    std::string verdict = runPoint(unit, kind, heap, k, expected, &t, &r);
+#if defined(__SANITIZE_ADDRESS__)
+    // The child ends without the exit-time leak check: the point's C-heap blocks are checked here.
+    if (verdict.empty() && __lsan_do_recoverable_leak_check() != 0) verdict = "the leak check found a leak";
+#endif
+    std::string message = std::to_string(t) + " " + (r ? "1" : "0") + "\n" + verdict;
+    ssize_t ignored = write(fds[1], message.data(), message.size());
+    (void)ignored;
+    close(fds[1]);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string received;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(fds[0], chunk, sizeof chunk)) > 0) received.append(chunk, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return "crashed with signal " + std::to_string(WTERMSIG(status));
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child ended with " + std::to_string(status);
+  size_t newline = received.find('\n');
+  if (newline == std::string::npos) return "the child reported nothing";
+  size_t blank = received.find(' ');
+  *taken = std::stol(received.substr(0, blank));
+  *refused = received.substr(blank + 1, newline - blank - 1) == "1";
+  return received.substr(newline + 1);
+}
+
+TEST_P(AllocationSweep, EveryFailurePointEndsInASoundAnswer) {
+  const Kind kind = std::get<0>(GetParam());
+  const Heap heap = std::get<1>(GetParam());
+
+  // The undisturbed run, here, twice: its outputs and how many allocations it makes once the
+  // process has made what it makes only once (the points inherit that).
+  long allocations = 0;
+  std::vector<double> expected;
+  for (int pass = 0; pass < 2; ++pass) {
+    HostRun run(unit, heap);
+    resetHostAllocator();
+    heap::reset();
+    wholeRun(run, kind);
+    ASSERT_FALSE(run.failed) << run.verdict.problem;
+    expected = run.outputs;
+    allocations = heap == hostHeap ? hostAllocator().calls : heap::calls;
+    ASSERT_EQ(hostAllocator().liveBlocks, 0);
+  }
+  ASSERT_FALSE(expected.empty());
+  ASSERT_GT(allocations, 0) << "the unit's allocations do not reach the test's allocator";
+
+  int failedPoints = 0;
+  long refusals = 0;
+  long k = 1;
+  for (; k <= allocations + 1; ++k) {
+    long taken = 0;
+    bool refused = false;
+    std::string verdict = inChild(unit, kind, heap, k, expected, &taken, &refused);
+    refusals += refused ? 1 : 0;
+    if (!verdict.empty()) {
+      ADD_FAILURE() << "allocation " << k << " of " << allocations << ": " << verdict;
+      if (++failedPoints >= 20) break;
+    }
+    // Past the last allocation of the run the point is the undisturbed run again.
+    if (taken < k) break;
+  }
+  EXPECT_GT(k, allocations) << "the sweep stopped early";
+  EXPECT_GT(refusals, 0) << "no failed allocation was ever seen by the run";
+  printf("%ld allocations, %ld points ended in a refusal\n", allocations, refusals);
+}
+
+std::string kindAndHeapName(const std::tuple<Kind, Heap>& c) {
+  return std::string(std::get<0>(c) == coSimulation ? "CoSimulation" : "ModelExchange") +
+         (std::get<1>(c) == hostHeap ? "HostAllocator" : "CHeap");
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, AllocationSweep,
+                         ::testing::Combine(::testing::Values(coSimulation, modelExchange),
+                                            ::testing::Values(hostHeap, cHeap)),
+                         quenzel_test::CaseNameFrom<kindAndHeapName>{});
+
+}  // namespace
