@@ -15,16 +15,10 @@ inline HostCallbacks* disarmedRecording = nullptr;
 extern "C" inline void disarmedLogger(fmi2ComponentEnvironment, fmi2String instanceName, fmi2Status status,
                                       fmi2String category, fmi2String message, ...) {
   heap::Suspended suspended;
-  char text[16384];
-  text[0] = '\0';
-  if (message) {
-    va_list args;
-    va_start(args, message);
-    vsnprintf(text, sizeof text, message, args);
-    va_end(args);
-  }
-  disarmedRecording->log.push_back(
-      LogRecord{status, category ? category : "<null>", instanceName ? instanceName : "<null>", text});
+  va_list args;
+  va_start(args, message);
+  disarmedRecording->record(instanceName, status, category, message, args);
+  va_end(args);
 }
 
 extern "C" inline void* disarmedAllocate(size_t count, size_t size) {

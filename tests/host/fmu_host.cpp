@@ -66,18 +66,11 @@ extern "C" void hostFree(void* block) {
 extern "C" void hostLogger(fmi2ComponentEnvironment env, fmi2String instanceName, fmi2Status status,
                            fmi2String category, fmi2String message, ...) {
   auto* callbacks = static_cast<HostCallbacks*>(env);
-  char text[16384];
-  text[0] = '\0';
-  if (message) {
-    va_list args;
-    va_start(args, message);
-    vsnprintf(text, sizeof text, message, args);
-    va_end(args);
-  }
-  if (callbacks) {
-    callbacks->log.push_back(
-        LogRecord{status, category ? category : "<null>", instanceName ? instanceName : "<null>", text});
-  }
+  if (!callbacks) return;
+  va_list args;
+  va_start(args, message);
+  callbacks->record(instanceName, status, category, message, args);
+  va_end(args);
 }
 
 extern "C" void hostStepFinished(fmi2ComponentEnvironment env, fmi2Status) {
@@ -96,6 +89,14 @@ void resetHostAllocator() {
 HostCallbacks::HostCallbacks()
     : functions_{hostLogger, hostAllocate, hostFree, nullptr, this},
       withStepFinished_{hostLogger, hostAllocate, hostFree, hostStepFinished, this} {}
+
+void HostCallbacks::record(fmi2String instanceName, fmi2Status status, fmi2String category, fmi2String message,
+                           va_list args) {
+  char text[16384];
+  text[0] = '\0';
+  if (message) vsnprintf(text, sizeof text, message, args);
+  log.push_back(LogRecord{status, category ? category : "<null>", instanceName ? instanceName : "<null>", text});
+}
 
 std::vector<std::string> HostCallbacks::texts() const {
   std::vector<std::string> result;

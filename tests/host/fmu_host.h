@@ -2,6 +2,7 @@
 // callbacks that record every message and count every allocation.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -47,6 +48,8 @@ class HostCallbacks {
   int stepFinishedCalls = 0;
 
   void clear() { log.clear(); }
+  // Formats a message the unit gives the logger and keeps it.
+  void record(fmi2String instanceName, fmi2Status status, fmi2String category, fmi2String message, va_list args);
   // Texts only, in order.
   std::vector<std::string> texts() const;
   // Whether some message holds `part`.
