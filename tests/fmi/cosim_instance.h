@@ -14,6 +14,22 @@
 #include "stepping.h"
 #include "values.h"
 
+// A new Co-Simulation instance in `*made`, through `callbacks`: consistent limits, a ramp that
+// starts late, so that no root lies near, the input at `input` and tolerance 1e-6, ready for
+// fmi2EnterInitializationMode.
+inline void instantiateCoSimRun(const fmi2CallbackFunctions* callbacks, double input, ModelInstance** made) {
+  auto parameter = [](unsigned index) -> fmi2ValueReference { return (1u << 24) | index; };
+  *made = fmiInstantiate("cs", fmi2CoSimulation, "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}", "", callbacks, fmi2False,
+                         fmi2False);
+  ASSERT_NE(*made, nullptr);
+  const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14)};
+  const fmi2Real values[] = {-1.0, -1.0, 100.0};
+  ASSERT_EQ(fmiSetReal(*made, vr, 3, values), fmi2OK);
+  const fmi2ValueReference u = 5u << 24;
+  ASSERT_EQ(fmiSetReal(*made, &u, 1, &input), fmi2OK);
+  ASSERT_EQ(fmiSetupExperiment(*made, fmi2True, 1e-6, 0.0, fmi2False, 0.0), fmi2OK);
+}
+
 class CoSimInstanceTest : public ::testing::Test {
  protected:
   static constexpr fmi2ValueReference parameter(unsigned index) { return (1u << 24) | index; }
@@ -34,15 +50,7 @@ class CoSimInstanceTest : public ::testing::Test {
   void start(bool firstStep = true, ModelInstance** beforeInitialisation = nullptr, double input = 1.0) {
     EnsureRuntimeAttached();
     resetHostAllocator();
-    instance = fmiInstantiate("cs", fmi2CoSimulation, "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}", "", host.functions(),
-                              fmi2False, fmi2False);
-    ASSERT_NE(instance, nullptr);
-    const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14)};
-    const fmi2Real values[] = {-1.0, -1.0, 100.0};
-    ASSERT_EQ(fmiSetReal(instance, vr, 3, values), fmi2OK);
-    const fmi2ValueReference u = 5u << 24;
-    ASSERT_EQ(fmiSetReal(instance, &u, 1, &input), fmi2OK);
-    ASSERT_EQ(fmiSetupExperiment(instance, fmi2True, 1e-6, 0.0, fmi2False, 0.0), fmi2OK);
+    ASSERT_NO_FATAL_FAILURE(instantiateCoSimRun(host.functions(), input, &instance));
     if (beforeInitialisation) {
       ASSERT_EQ(fmiGetFMUstate(instance, beforeInitialisation), fmi2OK);
     }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "case_names.h"
+#include "cosim_instance.h"
 #include "disarmed_callbacks.h"
 #include "failing_heap.h"
 #include "fmu_host.h"
@@ -51,8 +52,6 @@ int64_t rememberedBlocksOf(const ModelInstance* owner) {
 
 class SundialsFailures : public ::testing::Test {
  public:
-  static constexpr fmi2ValueReference parameter(unsigned index) { return (1u << 24) | index; }
-
   void SetUp() override {
     EnsureRuntimeAttached();
     resetHostAllocator();
@@ -64,16 +63,7 @@ class SundialsFailures : public ::testing::Test {
 
   // A Co-Simulation instance just after initialisation, its input moving the filters.
   void start() {
-    instance = fmiInstantiate("cs", fmi2CoSimulation, "{ec302a77-e3a5-4a9c-b251-44e9b2ecede6}", "", &callbacks,
-                              fmi2False, fmi2False);
-    ASSERT_NE(instance, nullptr);
-    const fmi2ValueReference vr[] = {parameter(5), parameter(7), parameter(14)};
-    const fmi2Real values[] = {-1.0, -1.0, 100.0};
-    ASSERT_EQ(fmiSetReal(instance, vr, 3, values), fmi2OK);
-    const fmi2ValueReference u = 5u << 24;
-    const fmi2Real input = 3.0;
-    ASSERT_EQ(fmiSetReal(instance, &u, 1, &input), fmi2OK);
-    ASSERT_EQ(fmiSetupExperiment(instance, fmi2True, 1e-6, 0.0, fmi2False, 0.0), fmi2OK);
+    ASSERT_NO_FATAL_FAILURE(instantiateCoSimRun(&callbacks, 3.0, &instance));
     ASSERT_EQ(fmiEnterInitializationMode(instance), fmi2OK);
     ASSERT_EQ(fmiExitInitializationMode(instance), fmi2OK);
   }
