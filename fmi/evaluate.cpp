@@ -76,6 +76,11 @@ int fmiEvaluateModel(ModelInstance* instance, int demand, const char* name, int*
   return qiErr;
 }
 
+bool fmiPlainPassCurrent(const ModelInstance* instance, int demand) {
+  return instance->levelReached == demand && instance->qiErr == qiErrSuccess &&
+         instance->solverInts[solverIntAllSections] == 0 && instance->solverInts[solverIntMethod] == 0;
+}
+
 fmi2Status fmiFailureStatus(int qiErr, bool mayDiscard) {
   return qiErr == qiErrFailed && mayDiscard ? fmi2Discard : fmi2Error;
 }

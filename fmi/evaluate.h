@@ -20,6 +20,11 @@
 // instead of delivering values the failed pass left behind.
 int fmiEvaluateModel(ModelInstance* instance, int demand, const char* name, int* converged);
 
+// Whether the instance's values up to `demand` come from a plain pass (no all-sections call, no
+// crossing step scaling) that reached exactly that level and succeeded: repeating such a pass at
+// the same time, states and inputs gives the same values and leaves the model as it is.
+bool fmiPlainPassCurrent(const ModelInstance* instance, int demand);
+
 // How a failed evaluation is reported: QiErr 1 (the evaluation may be retried) as fmi2Discard
 // when the caller may report that, every other failure as fmi2Error.
 fmi2Status fmiFailureStatus(int qiErr, bool mayDiscard);

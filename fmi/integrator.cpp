@@ -330,10 +330,19 @@ int integratorIntegrate(ModelInstance* instance, double tout) {
   if (!instance->integrator || !instance->integrator->cvode.memory) return 1;
   double tret = instance->time;
   bool initialStepSet = false;
+  bool first = true;
   for (;;) {
     CoSimIntegrator* integrator = instance->integrator;
     fetchOutputs(instance);
+    // CVODE's first right-hand side after a restart is at the instance's time and states, where
+    // the step's own evaluation has usually just computed the derivatives. Only before the
+    // first integration call are the instance's values surely its own: CVODE's callbacks leave
+    // the values of its points behind.
+    integrator->startDerivativesCurrent = first && fmiPlainPassCurrent(instance, demandDerivatives) &&
+                                          !integrator->inputDerivativesValid;
+    first = false;
     int flag = advance(integrator, tout, &tret);
+    integrator->startDerivativesCurrent = 0;
     if (flag == CV_TOO_CLOSE) {
       // Still too close with the initial step set: tout lies within CVODE's resolution of the
       // current time, so there is nothing to integrate and the states stay as they are.

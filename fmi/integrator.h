@@ -60,6 +60,9 @@ struct CoSimIntegrator {
   int32_t inputDerivativesValid;
   int32_t restartPending;  // the inputs change course at the instance time: CVODE's history past
                            // it was computed for other inputs and must not be continued
+  int32_t startDerivativesCurrent;  // until the first callback of an integration call: the
+                                    // instance's derivatives are those of a plain pass at its
+                                    // own time and states
   double* lastOutputs;     // [ny+1] outputs fetched before the last integration call
   double lastOutputTime;
   IntegratorStatistics statistics;

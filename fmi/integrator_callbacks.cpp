@@ -31,13 +31,26 @@ struct EvaluationFrame {
   double start;
 };
 
-EvaluationFrame enterFrame(ModelInstance* instance, double t, N_Vector y) {
+// With `current`, the values the instance holds are those of (t, y) and stay up to date.
+EvaluationFrame enterFrame(ModelInstance* instance, double t, N_Vector y, bool current = false) {
   EvaluationFrame frame{instance, instance->time, instance->states, PlatformElapsedMilliseconds()};
   integratorExtrapolateInputs(instance, t);
   instance->states = N_VGetArrayPointer(y);
-  instance->levelReached = 0;
+  if (!current) instance->levelReached = 0;
   instance->time = t;
   return frame;
+}
+
+// Whether CVODE asks for the derivatives at the very time and states (bit for bit) that the
+// instance's derivatives were computed at by a plain pass: only the first callback of an
+// integration call can, every later one follows an evaluation at a point of CVODE's own.
+bool startDerivativesReusable(ModelInstance* instance, double t, N_Vector y) {
+  CoSimIntegrator* integrator = instance->integrator;
+  if (!integrator || !integrator->startDerivativesCurrent) return false;
+  integrator->startDerivativesCurrent = 0;
+  uint64_t nx = instance->nx;
+  return static_cast<uint64_t>(N_VGetLength(y)) == nx && memcmp(&t, &instance->time, sizeof t) == 0 &&
+         memcmp(N_VGetArrayPointer(y), instance->states, nx * sizeof(double)) == 0;
 }
 
 // Returns the milliseconds spent in the frame.
@@ -97,7 +110,7 @@ extern "C" {
 int integratorRhs(double t, N_Vector y, N_Vector ydot, void* data) {
   if (!finitePoint(t, y)) return 1;
   auto* instance = static_cast<ModelInstance*>(data);
-  EvaluationFrame frame = enterFrame(instance, t, y);
+  EvaluationFrame frame = enterFrame(instance, t, y, startDerivativesReusable(instance, t, y));
   int result = callbackDerivatives(instance, N_VGetArrayPointer(ydot), static_cast<uint64_t>(N_VGetLength(ydot)));
   float spent = leaveFrame(frame);
   IntegratorStatistics& statistics = instance->integrator->statistics;
@@ -109,6 +122,7 @@ int integratorRhs(double t, N_Vector y, N_Vector ydot, void* data) {
 int integratorRootFunction(double t, N_Vector y, double* gout, void* data) {
   if (!finitePoint(t, y)) return -1;
   auto* instance = static_cast<ModelInstance*>(data);
+  if (instance->integrator) instance->integrator->startDerivativesCurrent = 0;
   EvaluationFrame frame = enterFrame(instance, t, y);
   int result = callbackEventIndicators(instance, gout, instance->ni);
   instance->integrator->statistics.rootMilliseconds += leaveFrame(frame);
