@@ -65,11 +65,20 @@ static int integratorErrorWeights(N_Vector y, N_Vector ewt, void* data) {
   if (!absolute || !relative) return -1;
   sunindextype n = N_VGetLength(y);
   if (N_VGetLength(ewt) != n || N_VGetLength(absolute) != n || N_VGetLength(relative) != n) return -1;
-  N_VAbs(y, ewt);
-  N_VProd(relative, ewt, ewt);
-  N_VLinearSum(1.0, ewt, 1.0, absolute, ewt);
-  if (!(N_VMin(ewt) > 0.0)) return -1;
-  N_VInv(ewt, ewt);
+  // In one pass over the elements what |y|, times relative, plus absolute, the smallest sum
+  // (the first element, then any smaller one) and the inverses would give one vector operation
+  // at a time; on a failure ewt holds the sums.
+  const double* values = N_VGetArrayPointer(y);
+  const double* absoluteData = N_VGetArrayPointer(absolute);
+  const double* relativeData = N_VGetArrayPointer(relative);
+  double* weights = N_VGetArrayPointer(ewt);
+  double smallest = 0.0;
+  for (sunindextype i = 0; i < n; ++i) {
+    weights[i] = relativeData[i] * std::fabs(values[i]) + absoluteData[i];
+    if (i == 0 || weights[i] < smallest) smallest = weights[i];
+  }
+  if (!(smallest > 0.0)) return -1;
+  for (sunindextype i = 0; i < n; ++i) weights[i] = 1.0 / weights[i];
   return 0;
 }
 
