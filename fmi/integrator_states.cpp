@@ -84,9 +84,14 @@ int copyInto(ModelInstance* destination, const ModelInstance* source, const fmi2
                               from->perturbedDerivatives, from->savedStates};
   N_Vector const targets[] = {to->absoluteTolerances, to->relativeTolerances, to->errorWeights,
                               to->perturbedDerivatives, to->savedStates};
-  for (int i = 0; i < 5; ++i)
-    if (sources[i] && targets[i] && N_VGetLength(sources[i]) == N_VGetLength(targets[i]))
-      N_VScale(1.0, sources[i], targets[i]);
+  // Element copies, as N_VScale by 1 makes them, without its dispatch.
+  for (int i = 0; i < 5; ++i) {
+    if (!sources[i] || !targets[i]) continue;
+    sunindextype length = N_VGetLength(sources[i]);
+    if (length == N_VGetLength(targets[i]) && length > 0)
+      memcpy(N_VGetArrayPointer(targets[i]), N_VGetArrayPointer(sources[i]),
+             static_cast<size_t>(length) * sizeof(double));
+  }
 
   to->nonZeroCount = from->nonZeroCount;
   to->patternGroupCount = from->patternGroupCount;
