@@ -33,17 +33,17 @@ constexpr double nonlinearConvergenceCoefficient = 0.1;
 
 // ---- Checks and messages -----------------------------------------------------------------------
 
-int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance) {
+int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance, fmi2Status status) {
   if (result) return 0;
-  fmiLog(instance, fmi2Error, "SUNDIALS_ERROR: %s() failed - returned NULL pointer", function);
+  fmiLog(instance, status, "SUNDIALS_ERROR: %s() failed - returned NULL pointer", function);
   return 1;
 }
 
-int checkSundialsFlag(int flag, const char* function, ModelInstance* instance) {
+int checkSundialsFlag(int flag, const char* function, ModelInstance* instance, fmi2Status status) {
   if (flag >= 0) return 0;
   char name[64];
   sundialsFlagName(flag, name, sizeof name);
-  fmiLog(instance, fmi2Error, "SUNDIALS_ERROR: %s() failed with flag = %s", function, name);
+  fmiLog(instance, status, "SUNDIALS_ERROR: %s() failed with flag = %s", function, name);
   return 1;
 }
 
@@ -212,7 +212,8 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   if (SUNDIALS_ARMED(call)) {
     failed = buildSundialsObjects(&call, instance, integrator, tolerance);
   } else {
-    failed = sundialsRefuse(&call, instance);
+    // A block SUNDIALS did not get: an allocation failure like the host's below.
+    failed = sundialsRefuse(&call, instance, allocationStatus);
   }
   sundialsCallLeave(&call);
   if (failed) return 1;
