@@ -225,8 +225,6 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
     fmiLog(instance, allocationStatus, "memory allocation failed for the integrator's input and output buffers");
     return 1;
   }
-  // Only a set-up that succeeds changes the instance's own blocks.
-  instance->solverInts[solverIntIntegratorNotSetUp] = 0;
 
   integrator->inputDerivativesValid = 0;
   integrator->statistics = IntegratorStatistics{};
@@ -239,7 +237,8 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
 
 }  // namespace
 
-int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status allocationStatus) {
+int integratorSetup(ModelInstance* instance, double tolerance, IntegratorSetupCaller caller) {
+  const fmi2Status allocationStatus = caller == setupAtInitialisation ? fmi2Fatal : fmi2Error;
   if (instance->nx == 0) {
     instance->nx = 1;
     instance->states[0] = 0.0;
@@ -256,8 +255,17 @@ int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status alloca
   }
   trackedListInit(&integrator->sundialsBlocks);
   instance->integrator = integrator;
-  if (buildIntegrator(instance, integrator, tolerance, allocationStatus) == 0) return 0;
-  integratorStatistics(instance);
+  if (buildIntegrator(instance, integrator, tolerance, allocationStatus) == 0) {
+    // Only a set-up that succeeds changes the instance's own blocks; a restore changes them
+    // with the restored values.
+    if (caller == setupAtInitialisation) instance->solverInts[solverIntIntegratorNotSetUp] = 0;
+    return 0;
+  }
+  // A refused restore is not the end of a run: it reports nothing but its refusal.
+  if (caller == setupAtInitialisation)
+    integratorStatistics(instance);
+  else
+    integratorFree(instance, instance);
   return 1;
 }
 
