@@ -7,7 +7,8 @@
 // - the process lives and nothing reaches its standard error stream;
 // - either every call answered as in the undisturbed run and the outputs are those of that run,
 //   bit for bit, or a call answered fmi2Error or fmi2Fatal (fmi2Instantiate: null) after a
-//   message at that status;
+//   message at that status (for a null instance: at fmi2Error or above) that names the cause, a
+//   failed allocation;
 // - a call that failed handed back nothing that looks valid: no instance, no state (the handle
 //   stays as the host had it), no size, no image (the buffer stays as the host filled it);
 // - nothing is left: the host's allocator holds no block, and no C-heap block the unit took
@@ -15,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +48,16 @@ struct Verdict {
   }
 };
 
+// What the unit says when an allocation fails: its own messages, the serialiser's and the
+// runtime's ("out of memory", any case), SUNDIALS' refusals of a failed allocation.
+bool namesAnAllocationFailure(const std::string& text) {
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  return lower.find("memory allocation failed") != std::string::npos ||
+         lower.find("out of memory") != std::string::npos || text.find("CV_MEM_FAIL") != std::string::npos ||
+         text.find("returned NULL pointer") != std::string::npos;
+}
+
 // The host side of one run: the unit's calls go through call(), which arms the failing heap (for
 // the C-heap sweep) around the call only, so that the host's own bookkeeping never fails.
 class HostRun {
@@ -52,7 +65,7 @@ class HostRun {
   HostRun(FmuLibrary& unit, Heap heap) : unit_(unit), heap_(heap) { disarmedRecording = &host_; }
 
   // Runs one call of the unit. A status of fmi2Error or above ends the run (the caller returns)
-  // after the check that a message at that status came with it.
+  // after the check that a message logged since the call, at that status, names the cause.
   template <typename Call>
   bool call(const char* what, fmi2Status* status, Call&& f) {
     size_t logged = host_.log.size();
@@ -61,13 +74,14 @@ class HostRun {
     heap::arm(false);
     if (*status < fmi2Error) return true;
     failed = true;
-    bool reported = false;
-    for (size_t k = logged; k < host_.log.size(); ++k) reported = reported || host_.log[k].status == *status;
-    if (!reported) verdict.note(std::string(what) + " answered " + std::to_string(*status) + " without a message at it");
+    if (!causeLogged(logged, *status, *status))
+      verdict.note(std::string(what) + " answered " + std::to_string(*status) +
+                   " without a message at it naming the cause");
     return false;
   }
 
-  // Instantiation: null ends the run, after the check for a message at fmi2Fatal.
+  // Instantiation: null ends the run, after the check for a message naming the cause at
+  // fmi2Error or above.
   fmi2Component instantiate(fmi2Type type) {
     size_t logged = host_.log.size();
     if (heap_ == cHeap) heap::arm(true);
@@ -75,9 +89,8 @@ class HostRun {
     heap::arm(false);
     if (c) return c;
     failed = true;
-    bool reported = false;
-    for (size_t k = logged; k < host_.log.size(); ++k) reported = reported || host_.log[k].status == fmi2Fatal;
-    if (!reported) verdict.note("fmi2Instantiate gave null without a message at fmi2Fatal");
+    if (!causeLogged(logged, fmi2Error, fmi2Fatal))
+      verdict.note("fmi2Instantiate gave null without a message naming the cause");
     return nullptr;
   }
 
@@ -101,6 +114,16 @@ class HostRun {
   bool failed = false;
   Verdict verdict;
   std::vector<double> outputs;
+
+ private:
+  // Whether a message since `logged`, at a status from `lowest` to `highest`, names the cause.
+  bool causeLogged(size_t logged, fmi2Status lowest, fmi2Status highest) const {
+    for (size_t k = logged; k < host_.log.size(); ++k) {
+      const LogRecord& r = host_.log[k];
+      if (r.status >= lowest && r.status <= highest && namesAnAllocationFailure(r.text)) return true;
+    }
+    return false;
+  }
 };
 
 #define RUN_CALL(run, what, expression)                         \
