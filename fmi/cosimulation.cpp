@@ -34,9 +34,10 @@ fmi2Status fmiInitializeCS(ModelInstance* instance, double tolerance, double sta
   instance->stopTimeDefined = stopTimeDefined;
   if (instance->solverInts[solverIntInlineIntegration] != 0) return fmi2OK;
   // The tolerance is used whether or not the host declared it defined.
-  if (integratorSetup(instance, tolerance, fmi2Fatal) != 0) {
-    // The cause is reported already (a SUNDIALS refusal at fmi2Error, a block the host's
-    // allocator did not give at fmi2Fatal); the host learns why the answer is fmi2Fatal.
+  if (integratorSetup(instance, tolerance, setupAtInitialisation) != 0) {
+    // The cause is reported already (an allocation that failed, the host's or SUNDIALS', at
+    // fmi2Fatal; any other refusal of SUNDIALS at fmi2Error); the host learns why the answer is
+    // fmi2Fatal.
     fmiLog(instance, fmi2Fatal, "%s: the integrator could not be set up",
            fmiFunctionNames[fmiNameEnterInitializationModeCS]);
     return fmi2Fatal;

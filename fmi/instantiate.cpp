@@ -1,7 +1,9 @@
 #include "instantiate.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -98,15 +100,23 @@ void releaseInstance(ModelInstance* instance) {
 }
 
 // A failed instantiation that has no record to log through: the cause and "Instantiation
-// failed" reach the given logger all the same, under the given name.
+// failed" reach the given logger all the same, under the given name. The logger is all it uses
+// of the callbacks.
 ModelInstance* failedWithoutRecord(const fmi2CallbackFunctions* functions, const char* givenName, const char* format,
-                                   int value) {
+                                   ...) __attribute__((format(printf, 3, 4)));
+ModelInstance* failedWithoutRecord(const fmi2CallbackFunctions* functions, const char* givenName, const char* format,
+                                   ...) {
+  char cause[messageLimit + 1];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(cause, sizeof cause, format, args);
+  va_end(args);
   ModelInstance messenger;
   memset(&messenger, 0, sizeof messenger);
   messenger.functions = functions;
   fmiClearPendingText(&messenger);
   const char* name = givenName ? givenName : "";
-  fmiPrintMessage(&messenger, name, fmi2Error, "", format, fmiFunctionNames[fmiNameInstantiateME], value);
+  fmiPrintMessage(&messenger, name, fmi2Error, "", "%s", cause);
   fmiPrintMessage(&messenger, name, fmi2Fatal, "", "Instantiation failed");
   return nullptr;
 }
@@ -165,7 +175,7 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
   auto* instance = static_cast<ModelInstance*>(fmiAllocateZeroed(functions, 1, sizeof(ModelInstance)));
   if (!instance)
     return failedWithoutRecord(functions, instanceName, "%s: memory allocation failed for the instance record (%d bytes)",
-                               static_cast<int>(sizeof(ModelInstance)));
+                               name, static_cast<int>(sizeof(ModelInstance)));
   instance->functions = functions;
   fmiClearPendingText(instance);
 
@@ -236,10 +246,18 @@ ModelInstance* instantiateME(fmi2String instanceName, fmi2String fmuGUID, const 
 
 ModelInstance* fmiInstantiate(fmi2String instanceName, fmi2Type fmuType, fmi2String fmuGUID, fmi2String,
                               const fmi2CallbackFunctions* functions, fmi2Boolean, fmi2Boolean loggingOn) {
-  if (!functions || !functions->allocateMemory || !functions->freeMemory) return nullptr;
+  const char* entry = fmiFunctionNames[fmiNameInstantiateME];
+  // Without the callbacks record there is no logger to tell; without a logger the null says it.
+  if (!functions) return nullptr;
+  if (!functions->allocateMemory || !functions->freeMemory) {
+    const char* missing = functions->allocateMemory ? "function freeMemory"
+                          : functions->freeMemory   ? "function allocateMemory"
+                                                    : "functions allocateMemory and freeMemory";
+    return failedWithoutRecord(functions, instanceName, "%s: Callback %s == NULL", entry, missing);
+  }
   if (fmuType != fmi2ModelExchange && fmuType != fmi2CoSimulation)
     return failedWithoutRecord(functions, instanceName,
-                               "%s: fmuType = %d is neither fmi2ModelExchange nor fmi2CoSimulation",
+                               "%s: fmuType = %d is neither fmi2ModelExchange nor fmi2CoSimulation", entry,
                                static_cast<int>(fmuType));
   fmiInstallRuntimeBridge();
   ModelInstance* instance = instantiateME(instanceName, fmuGUID, functions, loggingOn);

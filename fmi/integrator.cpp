@@ -33,17 +33,17 @@ constexpr double nonlinearConvergenceCoefficient = 0.1;
 
 // ---- Checks and messages -----------------------------------------------------------------------
 
-int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance) {
+int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance, fmi2Status status) {
   if (result) return 0;
-  fmiLog(instance, fmi2Error, "SUNDIALS_ERROR: %s() failed - returned NULL pointer", function);
+  fmiLog(instance, status, "SUNDIALS_ERROR: %s() failed - returned NULL pointer", function);
   return 1;
 }
 
-int checkSundialsFlag(int flag, const char* function, ModelInstance* instance) {
+int checkSundialsFlag(int flag, const char* function, ModelInstance* instance, fmi2Status status) {
   if (flag >= 0) return 0;
   char name[64];
   sundialsFlagName(flag, name, sizeof name);
-  fmiLog(instance, fmi2Error, "SUNDIALS_ERROR: %s() failed with flag = %s", function, name);
+  fmiLog(instance, status, "SUNDIALS_ERROR: %s() failed with flag = %s", function, name);
   return 1;
 }
 
@@ -221,7 +221,8 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
   if (SUNDIALS_ARMED(call)) {
     failed = buildSundialsObjects(&call, instance, integrator, tolerance);
   } else {
-    failed = sundialsRefuse(&call, instance);
+    // A block SUNDIALS did not get: an allocation failure like the host's below.
+    failed = sundialsRefuse(&call, instance, allocationStatus);
   }
   sundialsCallLeave(&call);
   if (failed) return 1;
@@ -233,8 +234,6 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
     fmiLog(instance, allocationStatus, "memory allocation failed for the integrator's input and output buffers");
     return 1;
   }
-  // Only a set-up that succeeds changes the instance's own blocks.
-  instance->solverInts[solverIntIntegratorNotSetUp] = 0;
 
   integrator->inputDerivativesValid = 0;
   integrator->statistics = IntegratorStatistics{};
@@ -247,7 +246,8 @@ int buildIntegrator(ModelInstance* instance, CoSimIntegrator* integrator, double
 
 }  // namespace
 
-int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status allocationStatus) {
+int integratorSetup(ModelInstance* instance, double tolerance, IntegratorSetupCaller caller) {
+  const fmi2Status allocationStatus = caller == setupAtInitialisation ? fmi2Fatal : fmi2Error;
   if (instance->nx == 0) {
     instance->nx = 1;
     instance->states[0] = 0.0;
@@ -264,8 +264,17 @@ int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status alloca
   }
   trackedListInit(&integrator->sundialsBlocks);
   instance->integrator = integrator;
-  if (buildIntegrator(instance, integrator, tolerance, allocationStatus) == 0) return 0;
-  integratorStatistics(instance);
+  if (buildIntegrator(instance, integrator, tolerance, allocationStatus) == 0) {
+    // Only a set-up that succeeds changes the instance's own blocks; a restore changes them
+    // with the restored values.
+    if (caller == setupAtInitialisation) instance->solverInts[solverIntIntegratorNotSetUp] = 0;
+    return 0;
+  }
+  // A refused restore is not the end of a run: it reports nothing but its refusal.
+  if (caller == setupAtInitialisation)
+    integratorStatistics(instance);
+  else
+    integratorFree(instance, instance);
   return 1;
 }
 

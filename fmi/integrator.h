@@ -78,11 +78,19 @@ struct CoSimIntegrator {
 // Number of Jacobian column groups of the model, written by every set-up.
 extern int32_t integratorGroupCount;
 
+// Who sets the integrator up, which decides what a failed set-up says. The Co-Simulation
+// initialisation answers it with fmi2Fatal: a failed allocation is reported at that status, and
+// the statistics of a set-up that got far enough are reported as at terminate. A restore into an
+// instance without an integrator answers it with fmi2Error and reports no statistics; its set-up
+// also leaves the instance's own blocks to the restore, which writes them once the restored
+// values are in place.
+enum IntegratorSetupCaller : int32_t { setupAtInitialisation, setupForRestore };
+
 // Creates the instance's integrator at its time and states (an existing one is released first).
-// A tolerance <= 0 means 1e-5. 0 ready; 1 failed, reported, the record released. SUNDIALS'
-// refusals are reported at fmi2Error; a record or buffer the host's allocator did not give is
-// reported at `allocationStatus`, the status the caller answers with.
-int integratorSetup(ModelInstance* instance, double tolerance, fmi2Status allocationStatus);
+// A tolerance <= 0 means 1e-5. 0 ready; 1 failed, reported, the record released. A failed
+// allocation (a record or buffer the host's allocator did not give, a block SUNDIALS did not get)
+// is reported at the status the caller answers with; SUNDIALS' other refusals at fmi2Error.
+int integratorSetup(ModelInstance* instance, double tolerance, IntegratorSetupCaller caller);
 
 // Integrates from the instance time to tout, handling roots and step events on the way with an
 // event iteration and a restart. 0 reached tout; 1 failed (reported); 2 the model asked to
@@ -145,8 +153,10 @@ fmi2Status integratorRestoreState(ModelInstance* state, ModelInstance* instance)
 // fmi2FreeFMUstate: releases the state's record.
 void integratorFreeState(ModelInstance* instance, ModelInstance* state);
 
-// Checks a SUNDIALS result and reports a failure at fmi2Error under the function's name:
-// "SUNDIALS_ERROR: %s() failed - returned NULL pointer" for a null pointer, "SUNDIALS_ERROR:
-// %s() failed with flag = %s" for a negative flag. 0 passed, 1 failed.
-int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance);
-int checkSundialsFlag(int flag, const char* function, ModelInstance* instance);
+// Checks a SUNDIALS result and reports a failure under the function's name: "SUNDIALS_ERROR:
+// %s() failed - returned NULL pointer" for a null pointer, "SUNDIALS_ERROR: %s() failed with
+// flag = %s" for a negative flag; at fmi2Error unless the caller answers the failure with another
+// status. 0 passed, 1 failed.
+int checkSundialsPointer(const void* result, const char* function, ModelInstance* instance,
+                         fmi2Status status = fmi2Error);
+int checkSundialsFlag(int flag, const char* function, ModelInstance* instance, fmi2Status status = fmi2Error);

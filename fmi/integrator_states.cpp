@@ -228,7 +228,7 @@ int integratorPrepareRestore(ModelInstance* state, ModelInstance* instance, bool
   // A stepping state restored into an instance whose integrator is gone (terminated, or never
   // initialised): a new one, restarted at the restored time and states once they are in place.
   if (!instance->integrator && needsIntegrator(state->mode)) {
-    if (integratorSetup(instance, instance->tolerance, fmi2Error)) return 1;
+    if (integratorSetup(instance, instance->tolerance, setupForRestore)) return 1;
     *fresh = true;
   }
   if (instance->integrator && instance->nx > 0 && state->integrator && reserveCopy(instance, state, instance)) {

@@ -22,9 +22,15 @@ void* serialiserRealloc(void* bytes, size_t size) { return trackedReallocate(tra
 
 void serialiserFree(void* bytes) { trackedRelease(bytes); }
 
-// One line on the logger, at fmi2Warning: the serialiser's messages come with a refusal. Their
-// line ends are the stream's, not the text's. Outside a call a message has no instance to go
-// to and is dropped.
+// One line on the calling instance's logger. Its line end is the stream's, not the text's.
+void logLine(SerialiserCall* call, fmi2Status status, char* text) {
+  size_t length = strlen(text);
+  if (length > 0 && text[length - 1] == '\n') text[length - 1] = '\0';
+  fmiLog(call->instance, status, "%s", text);
+}
+
+// The serialiser's messages, at fmi2Warning: they come with a refusal the caller reports. Outside
+// a call a message has no instance to go to and is dropped.
 int serialiserReport(const char* format, ...) {
   SerialiserCall* call = currentCall();
   if (!call) return 0;
@@ -34,15 +40,15 @@ int serialiserReport(const char* format, ...) {
   int written = vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (written < 0) return 0;
-  size_t length = strlen(text);
-  if (length > 0 && text[length - 1] == '\n') text[length - 1] = '\0';
-  fmiLog(call->instance, fmi2Warning, "%s", text);
+  logLine(call, fmi2Warning, text);
   return 0;
 }
 
 // Reports the first 99 characters, as the serialiser's own fatal hook does, gives back every
-// block of the call and jumps back into it. The unit runs the serialiser inside calls only;
-// without one there is nothing to return to, and the default ends the process.
+// block of the call and jumps back into it. A fatal condition always ends the call in its
+// fmi2Error refusal, so its text (the cause: "out of memory", an internal error) goes at that
+// status. The unit runs the serialiser inside calls only; without one there is nothing to
+// return to, and the default ends the process.
 void serialiserFatal(const char* format, ...) {
   char text[100];
   va_list args;
@@ -51,7 +57,7 @@ void serialiserFatal(const char* format, ...) {
   va_end(args);
   SerialiserCall* call = currentCall();
   if (!call) tpl_default_fatal("%s", text);
-  serialiserReport("%s", text);
+  logLine(call, fmi2Error, text);
   trackedCallFail(&call->tracked);
 }
 

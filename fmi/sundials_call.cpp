@@ -14,7 +14,7 @@ void sundialsCallEnter(SundialsCall* call, CoSimIntegrator* owner) {
 
 void sundialsCallLeave(SundialsCall* call) { trackedCallLeave(&call->tracked); }
 
-int sundialsRefuse(SundialsCall* call, ModelInstance* instance) {
+int sundialsRefuse(SundialsCall* call, ModelInstance* instance, fmi2Status status) {
   CoSimIntegrator* owner = call->owner;
   // The blocks are gone already; whatever is left is given back too.
   trackedListRelease(&owner->sundialsBlocks);
@@ -30,9 +30,9 @@ int sundialsRefuse(SundialsCall* call, ModelInstance* instance) {
   owner->linearSolver = nullptr;
   if (instance) {
     if (call->returnsPointer)
-      checkSundialsPointer(nullptr, call->function, instance);
+      checkSundialsPointer(nullptr, call->function, instance, status);
     else
-      checkSundialsFlag(CV_MEM_FAIL, call->function, instance);
+      checkSundialsFlag(CV_MEM_FAIL, call->function, instance, status);
   }
   return 1;
 }

@@ -39,9 +39,9 @@ inline void sundialsAt(SundialsCall* call, const char* function, bool returnsPoi
 }
 
 // After a failed call: the owner's SUNDIALS pointers are cleared, and with an instance the
-// failure is reported as the function's own: "SUNDIALS_ERROR: %s() failed - returned NULL
-// pointer", or "... failed with flag = CV_MEM_FAIL". Returns 1.
-int sundialsRefuse(SundialsCall* call, ModelInstance* instance);
+// failure is reported as the function's own, at `status`: "SUNDIALS_ERROR: %s() failed -
+// returned NULL pointer", or "... failed with flag = CV_MEM_FAIL". Returns 1.
+int sundialsRefuse(SundialsCall* call, ModelInstance* instance, fmi2Status status = fmi2Error);
 
 // CVODE's name of a return flag, copied into the buffer (empty when it could not be had).
 void sundialsFlagName(int flag, char* buffer, size_t size);

@@ -145,12 +145,12 @@ TEST_F(IntegratorTest, ErrorWeightsFromTheTolerances) {
 // Tolerances per state: a tolerance of 0 means 1e-5; a negative nominal gives an absolute
 // tolerance from its magnitude and no relative one. A second set-up replaces the first.
 TEST_F(IntegratorTest, SetupTolerances) {
-  ASSERT_EQ(integratorSetup(instance, 0.0, fmi2Fatal), 0);
+  ASSERT_EQ(integratorSetup(instance, 0.0, setupAtInitialisation), 0);
   EXPECT_EQ(N_VGetArrayPointer(instance->integrator->absoluteTolerances)[0], 1e-5);
   EXPECT_EQ(N_VGetArrayPointer(instance->integrator->relativeTolerances)[0], 1e-5);
 
   instance->nominals[1] = -2.0;
-  ASSERT_EQ(integratorSetup(instance, 1e-4, fmi2Fatal), 0);
+  ASSERT_EQ(integratorSetup(instance, 1e-4, setupAtInitialisation), 0);
   EXPECT_EQ(N_VGetArrayPointer(instance->integrator->absoluteTolerances)[0], 1e-4);
   EXPECT_EQ(N_VGetArrayPointer(instance->integrator->relativeTolerances)[0], 1e-4);
   EXPECT_EQ(N_VGetArrayPointer(instance->integrator->absoluteTolerances)[1], 2e-4);
@@ -166,7 +166,7 @@ TEST_F(IntegratorTest, NoStatesGetsADummyState) {
   instance->nx = 0;
   instance->states[0] = 5.0;
   instance->nominals[0] = 3.0;
-  ASSERT_EQ(integratorSetup(instance, 1e-6, fmi2Fatal), 0);
+  ASSERT_EQ(integratorSetup(instance, 1e-6, setupAtInitialisation), 0);
   EXPECT_EQ(instance->nx, 1u);
   EXPECT_EQ(instance->states[0], 0.0);
   EXPECT_EQ(instance->nominals[0], 1.0);

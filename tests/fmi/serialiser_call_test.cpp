@@ -52,8 +52,9 @@ TEST_P(SerialiserFatal, LandsInTheCallWithItsMessageOnTheLogger) {
   fmiSerialiserLeave(&call);
   EXPECT_TRUE(landed);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  // A fatal condition always ends the call in its refusal: its text comes at that status.
   ASSERT_EQ(host.log.size(), 1u);
-  EXPECT_EQ(host.log[0].status, fmi2Warning);
+  EXPECT_EQ(host.log[0].status, fmi2Error);
   EXPECT_EQ(host.log[0].instance, "inst");
   EXPECT_EQ(host.log[0].text, GetParam().message);
 }
@@ -74,6 +75,8 @@ TEST_F(SerialiserCalls, ReportsGoToTheCallingInstanceAndAreDroppedOutsideACall) 
   EXPECT_EQ(tpl_map("iQ", numbers), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(host.texts(), (std::vector<std::string>{"unsupported option Q", "failed to parse iQ"}));
+  // The serialiser's own reports come with a refusal the caller makes: they stay warnings.
+  for (const LogRecord& r : host.log) EXPECT_EQ(r.status, fmi2Warning) << r.text;
 }
 
 // A fatal condition in a call made from inside another call (a host's logger may call the unit)
@@ -104,6 +107,7 @@ TEST_F(SerialiserCalls, AnInnerCallsFatalConditionLandsInTheInnerCall) {
   fmiSerialiserLeave(&outer);
   EXPECT_TRUE(innerLanded);
   EXPECT_EQ(host.texts(), std::vector<std::string>{"non-positive iteration count -2"});
+  EXPECT_EQ(host.log[0].status, fmi2Error);
 }
 
 // A map made in a call may be released after it: its blocks are no longer the call's.

@@ -71,7 +71,7 @@ class CoSimStateRestore : public StateTest {
 // fmi2Error with the cause before anything of the instance is written, so the instance stays as
 // it was (terminated, at its time), nothing of the set-up stays with the host (or on the C heap,
 // for the sanitizer build), and the state is intact, so restoring it again goes on stepping from
-// it.
+// it. A refused restore is no end of a run: it reports no integrator statistics, logging on.
 TEST_F(CoSimStateRestore, ASetUpThatCannotBeMadeLeavesTheInstanceAsItWasAndNothingBehind) {
   REQUIRE_EXPORTED(fmi2DoStep);
   int failed = 0;
@@ -102,6 +102,9 @@ TEST_F(CoSimStateRestore, ASetUpThatCannotBeMadeLeavesTheInstanceAsItWasAndNothi
       EXPECT_EQ(hostAllocator().liveBlocks, blocks);
       EXPECT_FALSE(textsAt(fmi2Error).empty());
       EXPECT_EQ(textsAt(fmi2Error).back(), "fmi2SetFMUstate failed");
+      EXPECT_EQ(textsAt(fmi2Error).front().rfind("memory allocation failed", 0), 0u) << textsAt(fmi2Error).front();
+      EXPECT_FALSE(host.contains("Sundials CVode Statistics"));
+      EXPECT_FALSE(host.contains("Rejected count"));
       // The instance stays as it was: terminated, at the time it was terminated.
       EXPECT_FALSE(host.contains("fmi2Terminate"));
       EXPECT_EQ(lastTime(c), 1.0);

@@ -83,13 +83,58 @@ TEST_F(Instantiate, OtherKindsGiveNullWithTheCauseAndNoMemory) {
   EXPECT_EQ(hostAllocator().calls, 0);
 }
 
-TEST_F(Instantiate, MissingCallbacksOrAllocatorGiveNullWithoutAMessage) {
+// A callbacks record without an allocation callback: null after the cause, naming the missing
+// callback, and "Instantiation failed", under the given name, and nothing asked of the host's
+// allocator. Without a logger (or without a record) just null.
+struct MissingCallbackCase {
+  const char* name;
+  bool logger, allocate, free;
+  const char* cause;  // the fmi2Error message; null when nothing can be logged
+};
+
+void PrintTo(const MissingCallbackCase& c, std::ostream* os) { *os << c.name; }
+
+class InstantiateWithout : public UnitTest, public ::testing::WithParamInterface<MissingCallbackCase> {};
+
+TEST_P(InstantiateWithout, GivesNullAfterNamingTheMissingCallback) {
+  const MissingCallbackCase& c = GetParam();
   const fmi2CallbackFunctions* full = host.functions();
-  const fmi2CallbackFunctions noAllocate{full->logger, nullptr, full->freeMemory, nullptr, &host};
-  const fmi2CallbackFunctions noFree{full->logger, full->allocateMemory, nullptr, nullptr, &host};
+  const fmi2CallbackFunctions functions{c.logger ? full->logger : nullptr, c.allocate ? full->allocateMemory : nullptr,
+                                        c.free ? full->freeMemory : nullptr, nullptr, &host};
+  for (fmi2Type type : {fmi2ModelExchange, fmi2CoSimulation}) {
+    SCOPED_TRACE(type);
+    host.clear();
+    EXPECT_EQ(instantiate(type, "inst", fmi2False, &functions), nullptr);
+    if (!c.cause) {
+      EXPECT_TRUE(host.log.empty());
+    } else {
+      ASSERT_EQ(host.log.size(), 2u);
+      EXPECT_EQ(host.log[0].status, fmi2Error);
+      EXPECT_EQ(host.log[0].text, c.cause);
+      EXPECT_EQ(host.log[1].status, fmi2Fatal);
+      EXPECT_EQ(host.log[1].text, "Instantiation failed");
+      for (const LogRecord& r : host.log) EXPECT_EQ(r.instance, "inst");
+    }
+  }
+  EXPECT_EQ(hostAllocator().calls, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Callbacks, InstantiateWithout,
+    ::testing::Values(
+        MissingCallbackCase{"AllocateMemory", true, false, true,
+                            "fmi2Instantiate: Callback function allocateMemory == NULL"},
+        MissingCallbackCase{"FreeMemory", true, true, false, "fmi2Instantiate: Callback function freeMemory == NULL"},
+        MissingCallbackCase{"Both", true, false, false,
+                            "fmi2Instantiate: Callback functions allocateMemory and freeMemory == NULL"},
+        MissingCallbackCase{"FreeMemoryAndTheLogger", false, true, false, nullptr},
+        MissingCallbackCase{"AllocateMemoryAndTheLogger", false, false, true, nullptr}),
+    quenzel_test::CaseName{});
+
+// Without a callbacks record there is nothing to log through: null.
+TEST_F(Instantiate, WithoutCallbacksGivesNull) {
   EXPECT_EQ(unit.fmi2Instantiate("inst", fmi2ModelExchange, model::guid, "", nullptr, fmi2False, fmi2True), nullptr);
-  EXPECT_EQ(instantiate(fmi2ModelExchange, "inst", fmi2True, &noAllocate), nullptr);
-  EXPECT_EQ(instantiate(fmi2CoSimulation, "inst", fmi2True, &noFree), nullptr);
+  EXPECT_EQ(unit.fmi2Instantiate("inst", fmi2CoSimulation, model::guid, "", nullptr, fmi2False, fmi2True), nullptr);
   EXPECT_TRUE(host.log.empty());
   EXPECT_EQ(hostAllocator().calls, 0);
 }

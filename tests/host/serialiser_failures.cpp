@@ -143,6 +143,8 @@ TEST_P(SerialiserAllocationFailure, EachAllocationInTurnEndsTheCallNotTheHost) {
       // A call that could not do its work: fmi2Error with its refusal last, at that status.
       EXPECT_EQ(status, fmi2Error);
       EXPECT_EQ(host.log.back().status, fmi2Error);
+      // The cause first, at the status of the refusal.
+      EXPECT_EQ(host.log.front().status, fmi2Error) << texts.front();
       if (failing == hostHeap) {
         // Only the deserialisation takes the host's memory: for its new state and its scratch
         // storage.
