@@ -422,6 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadImage{"zero length", [](std::vector<char>& i) { i.clear(); }, notAnImage},
         BadImage{"header only", [](std::vector<char>& i) { i.resize(8); }, notAnImage},
+        BadImage{"64 zero bytes", [](std::vector<char>& i) { i.assign(64, 0); }, notAnImage},
         BadImage{"truncated", [](std::vector<char>& i) { i.pop_back(); }, notAnImage},
         BadImage{"one byte too long", [](std::vector<char>& i) { i.push_back(0); }, notAnImage},
         BadImage{"format bit flipped", [](std::vector<char>& i) { i[20] ^= 0x01; }, notAnImage},
